@@ -1,0 +1,132 @@
+// harborlight-serve: the engine without a window, for terminals, scripts and
+// benchmarks. Serves DATA/ of the working directory until Ctrl-C or SIGTERM.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/console.h"
+#include "server/server.h"
+
+static const char Usage[] =
+    "Usage: harborlight-serve [--port N] [--log]\n"
+    "\n"
+    "Serves the files of DATA/ in the working directory over HTTP/1.0 on the\n"
+    "host's IPv4 address, one connection at a time. A request for / writes a\n"
+    "test page to DATA/index.html when there is none.\n"
+    "\n"
+    "  --port N   listen on port N, 0 to 65535 (default 80; 0 lets the system\n"
+    "             choose)\n"
+    "  --log      append a line per HTML page served to LOG/HarborlightLog_<date>.log\n"
+    "  --help     show this text\n"
+    "\n"
+    "Runs until Ctrl-C (or SIGTERM; Ctrl-Break on Windows), then stops the\n"
+    "server and exits with 0. Exit code 1: the server could not start; 2: bad\n"
+    "options.\n";
+
+static int badUsage(const char* problem, const char* argument)
+{
+    std::fprintf(stderr, "harborlight-serve: %s%s\n\n%s", problem, argument, Usage);
+    return 2;
+}
+
+static bool readPort(const char* text, int* port)
+{
+    if (!*text)
+        return false;
+    long value = 0;
+    for (const char* c = text; *c; ++c) {
+        if (*c < '0' || *c > '9')
+            return false;
+        value = value * 10 + (*c - '0');
+        if (value > 65535)
+            return false;
+    }
+    *port = static_cast<int>(value);
+    return true;
+}
+
+static const char* startFailureText(int result, int port)
+{
+    static char text[160];
+    if (result == 5)
+        return "the socket layer could not be started";
+    if (result == 3 && !serverSettings.hostIpText)
+        return "this host has no IPv4 address to listen on";
+    if (result == 3) {
+        switch (lastStartFailure()) {
+        case NetFailure::AddressInUse:
+            std::snprintf(text, sizeof text, "port %d is taken by another program", port);
+            return text;
+        case NetFailure::PermissionDenied:
+            if (port < 1024)
+                std::snprintf(text, sizeof text,
+                              "permission denied for port %d: ports below 1024 need root (try --port 8080)", port);
+            else
+                std::snprintf(text, sizeof text, "permission denied for port %d", port);
+            return text;
+        case NetFailure::AddressUnavailable:
+            std::snprintf(text, sizeof text, "the address %s is not available", serverSettings.hostIpText);
+            return text;
+        default:
+            break;
+        }
+        return "the listening socket could not be bound";
+    }
+    if (result == 2)
+        return "no socket could be made";
+    if (result == 4)
+        return "the socket could not listen";
+    return "unknown failure";
+}
+
+int main(int argc, char** argv)
+{
+    int port = 80;
+    bool portGiven = false, log = false;
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
+            std::fputs(Usage, stdout);
+            return 0;
+        } else if (!std::strcmp(argv[i], "--log")) {
+            log = true;
+        } else if (!std::strcmp(argv[i], "--port")) {
+            if (i + 1 >= argc)
+                return badUsage("--port needs a number", "");
+            if (!readPort(argv[++i], &port))
+                return badUsage("not a port from 0 to 65535: ", argv[i]);
+            portGiven = true;
+        } else if (!std::strncmp(argv[i], "--port=", 7)) {
+            if (!readPort(argv[i] + 7, &port))
+                return badUsage("not a port from 0 to 65535: ", argv[i] + 7);
+            portGiven = true;
+        } else {
+            return badUsage("unknown option: ", argv[i]);
+        }
+    }
+
+    catchTerminationSignals();
+    useUtf8Console();
+    initServer();
+    if (portGiven)
+        setPort(port);
+    if (log)
+        logEnabled = 1;
+
+    int result = startServer(serverSettings);
+    if (result != 0) {
+        std::fprintf(stderr, "harborlight-serve: cannot start: %s\n", startFailureText(result, port));
+        return 1;
+    }
+    int realPort = listeningPort();
+    if (realPort == 80)
+        std::printf("Harborlight is serving %s at http://%s/\n", "DATA/", serverSettings.hostIpText);
+    else
+        std::printf("Harborlight is serving %s at http://%s:%d/\n", "DATA/", serverSettings.hostIpText, realPort);
+    std::printf("Logging is %s. Press Ctrl-C to stop.\n", log ? "on (LOG/)" : "off");
+    std::fflush(stdout);
+
+    waitForTerminationSignal();
+    stopServer(serverSettings);
+    std::printf("Stopped.\n");
+    return 0;
+}

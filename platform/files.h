@@ -1,0 +1,34 @@
+// Files and directories below the working directory, and the clock. Names are
+// byte strings as the engine forms them: the ANSI code page on Windows, the
+// bytes unchanged elsewhere.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+
+#ifdef _WIN32
+using FileHandle = void*;
+#else
+using FileHandle = int;
+#endif
+
+extern const FileHandle NoFile;
+
+// Opens an existing regular file for binary reading and gives its size.
+// Directories, pipes and devices are refused without blocking; NoFile then.
+FileHandle fileOpenRegular(const char* name, std::int64_t* size);
+// Opens for writing: `append` adds at the end (creating the file), otherwise
+// the file is created or emptied.
+FileHandle fileOpenWrite(const char* name, bool append);
+bool fileExists(const char* name);
+// Bytes read, 0 at the end, -1 on failure.
+long fileRead(FileHandle file, char* buffer, std::size_t size);
+bool fileWrite(FileHandle file, const char* data, std::size_t size);
+void fileClose(FileHandle file);
+// Result not needed: an existing directory is as good as a new one.
+void makeDirectory(const char* name);
+
+// Seconds since 1970-01-01 UTC, and their local calendar time.
+std::int64_t clockSeconds();
+void localCalendarTime(std::int64_t seconds, std::tm* local);

@@ -1,0 +1,67 @@
+// The socket layer the engine is written against: Winsock on Windows, BSD
+// sockets elsewhere. Every blocking call can be ended early from another
+// thread by netWake, which leaves the handle itself open so that its owner
+// closes it exactly once.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#ifdef _WIN32
+#include <winsock2.h>
+using Socket = SOCKET;
+using NetStartupData = WSADATA;
+#else
+#include <netinet/in.h>
+using Socket = int;
+struct NetStartupData {};
+#endif
+
+extern const Socket NoSocket;
+
+// Reasons a call failed, as far as the front ends care to name them.
+enum class NetFailure { Other, AddressInUse, PermissionDenied, AddressUnavailable };
+
+// Socket-layer start-up and clean-up (WSAStartup 2.2 / WSACleanup). Each
+// successful netStartup is balanced by one netCleanup. Returns 0 on success.
+int netStartup(NetStartupData* startupData);
+void netCleanup();
+
+// The host's own name, into a buffer of `size` bytes; false if it can't be read.
+bool netHostName(char* name, std::size_t size);
+
+// The host's first IPv4 address as Windows' lookup of its own name gives it:
+// an interface address, a non-loopback one first when there is one.
+// Network byte order. False when the host has none.
+bool netHostAddress(const char* hostName, std::uint32_t* address);
+
+// Dotted-decimal text of a network-order IPv4 address; `text` holds 16 bytes.
+void netAddressText(std::uint32_t address, char* text);
+// Network-order address of dotted-decimal text, or INADDR_NONE.
+std::uint32_t netParseAddress(const char* text);
+
+Socket netOpenStream();
+bool netBind(Socket s, const sockaddr_in& address);
+// Listens with the deepest backlog the system allows; also gives accepted
+// connections their receive and send time-outs.
+bool netListen(Socket s, int ioTimeoutMs);
+// The port a bound socket ended up on, host byte order (for port 0).
+std::uint16_t netLocalPort(Socket s);
+NetFailure netLastFailure();
+
+// Waits for the next connection; NoSocket when the wait failed or was woken.
+Socket netAccept(Socket listening, sockaddr_in* peer);
+// One receive of at most `size` bytes. >0 bytes received, 0 the peer closed,
+// -1 failure, time-out or wake.
+long netReceive(Socket s, char* buffer, std::size_t size);
+// Sends all `size` bytes; false at the first failure (peer gone, woken, or no
+// progress within the socket's time-out). Never raises SIGPIPE.
+bool netSend(Socket s, const char* data, std::size_t size);
+// Ends our direction of the connection, then discards what the peer still
+// sends until it closes, for at most `maxMs` milliseconds.
+void netDrain(Socket s, int maxMs);
+void netClose(Socket s);
+
+// From another thread: makes every blocked and every later call on `s` fail
+// at once. The handle stays valid until its owner calls netClose.
+void netWake(Socket s);

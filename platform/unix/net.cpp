@@ -1,0 +1,173 @@
+#include "platform/net.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+
+const Socket NoSocket = -1;
+
+static thread_local int lastError;
+
+int netStartup(NetStartupData*) { return 0; }
+void netCleanup() {}
+
+bool netHostName(char* name, std::size_t size)
+{
+    if (gethostname(name, size) != 0)
+        return false;
+    name[size - 1] = '\0';
+    return true;
+}
+
+// Windows answers a lookup of its own name with the addresses of its
+// interfaces. The resolver here would often say 127.0.1.1 from /etc/hosts and
+// hide the server from the network, so the interfaces are asked directly.
+bool netHostAddress(const char*, std::uint32_t* address)
+{
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0)
+        return false;
+    bool found = false, foundLoopback = false;
+    std::uint32_t loopback = 0;
+    for (ifaddrs* entry = list; entry && !found; entry = entry->ifa_next) {
+        if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_INET || !(entry->ifa_flags & IFF_UP))
+            continue;
+        std::uint32_t candidate = reinterpret_cast<sockaddr_in*>(entry->ifa_addr)->sin_addr.s_addr;
+        if (entry->ifa_flags & IFF_LOOPBACK) {
+            if (!foundLoopback)
+                loopback = candidate;
+            foundLoopback = true;
+        } else {
+            *address = candidate;
+            found = true;
+        }
+    }
+    freeifaddrs(list);
+    if (!found && foundLoopback) {
+        *address = loopback;
+        found = true;
+    }
+    return found;
+}
+
+void netAddressText(std::uint32_t address, char* text)
+{
+    in_addr a;
+    a.s_addr = address;
+    inet_ntop(AF_INET, &a, text, 16);
+}
+
+std::uint32_t netParseAddress(const char* text)
+{
+    return inet_addr(text);
+}
+
+Socket netOpenStream()
+{
+    int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    lastError = errno;
+    return s;
+}
+
+bool netBind(Socket s, const sockaddr_in& address)
+{
+    // Lets a start right after a stop take the port back while the last
+    // connections linger in TIME_WAIT; a port that another socket listens on
+    // is still refused.
+    int on = 1;
+    setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    bool bound = bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    lastError = errno;
+    return bound;
+}
+
+bool netListen(Socket s, int ioTimeoutMs)
+{
+    // Accepted sockets inherit both time-outs. The listening socket's own
+    // receive time-out only makes an idle accept return now and then.
+    timeval timeout{ioTimeoutMs / 1000, (ioTimeoutMs % 1000) * 1000};
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+    bool listening = listen(s, SOMAXCONN) == 0;
+    lastError = errno;
+    return listening;
+}
+
+std::uint16_t netLocalPort(Socket s)
+{
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    if (getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        return 0;
+    return ntohs(address.sin_port);
+}
+
+NetFailure netLastFailure()
+{
+    switch (lastError) {
+    case EADDRINUSE: return NetFailure::AddressInUse;
+    case EACCES: return NetFailure::PermissionDenied;
+    case EADDRNOTAVAIL: return NetFailure::AddressUnavailable;
+    default: return NetFailure::Other;
+    }
+}
+
+Socket netAccept(Socket listening, sockaddr_in* peer)
+{
+    socklen_t length = sizeof *peer;
+    return accept4(listening, reinterpret_cast<sockaddr*>(peer), &length, SOCK_CLOEXEC);
+}
+
+long netReceive(Socket s, char* buffer, std::size_t size)
+{
+    return recv(s, buffer, size, 0);
+}
+
+bool netSend(Socket s, const char* data, std::size_t size)
+{
+    while (size > 0) {
+        ssize_t sent = send(s, data, size, MSG_NOSIGNAL);
+        if (sent <= 0)
+            return false;
+        data += sent;
+        size -= static_cast<std::size_t>(sent);
+    }
+    return true;
+}
+
+void netDrain(Socket s, int maxMs)
+{
+    shutdown(s, SHUT_WR);
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(maxMs);
+    char discard[4096];
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            return;
+        pollfd waiting{s, POLLIN, 0};
+        if (poll(&waiting, 1, static_cast<int>(left)) <= 0)
+            return;
+        if (recv(s, discard, sizeof discard, MSG_DONTWAIT) <= 0)
+            return;
+    }
+}
+
+void netClose(Socket s)
+{
+    close(s);
+}
+
+// shutdown() ends a blocked accept, receive or send on Linux, and every later
+// one, while the descriptor stays ours to close.
+void netWake(Socket s)
+{
+    shutdown(s, SHUT_RDWR);
+}

@@ -1,0 +1,103 @@
+// The access log: one line per HTML page served while logging is on, in a
+// file per local calendar day below LOG.
+#include <cstring>
+
+#include "platform/files.h"
+#include "server/engine.h"
+
+std::atomic<std::uint8_t> logEnabled{0};
+
+namespace {
+
+const char WeekDays[] = "SunMonTueWedThuFriSat";
+const char Months[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
+
+char* appendNumber(char* out, int value)
+{
+    char digits[12];
+    int count = 0;
+    unsigned v = static_cast<unsigned>(value);
+    do {
+        digits[count++] = static_cast<char>('0' + v % 10);
+        v /= 10;
+    } while (v > 0);
+    while (count > 0)
+        *out++ = digits[--count];
+    return out;
+}
+
+char* appendTwoDigits(char* out, int value)
+{
+    *out++ = static_cast<char>('0' + value / 10 % 10);
+    *out++ = static_cast<char>('0' + value % 10);
+    return out;
+}
+
+char* appendText(char* out, const char* text, std::size_t length)
+{
+    std::memcpy(out, text, length);
+    return out + length;
+}
+
+// "LOG/HarborlightLog_%d%d%d.log": year, month and day without leading zeros.
+void formLogFileName(const std::tm& t, char* name)
+{
+    char* out = appendText(name, "LOG/HarborlightLog_", 19);
+    out = appendNumber(out, t.tm_year + 1900);
+    out = appendNumber(out, t.tm_mon + 1);
+    out = appendNumber(out, t.tm_mday);
+    out = appendText(out, ".log", 5);
+}
+
+// "Www Mmm DD hh:mm:ss YYYY", the day with a leading zero.
+char* appendTimeText(char* out, const std::tm& t)
+{
+    out = appendText(out, WeekDays + 3 * (t.tm_wday % 7), 3);
+    *out++ = ' ';
+    out = appendText(out, Months + 3 * (t.tm_mon % 12), 3);
+    *out++ = ' ';
+    out = appendTwoDigits(out, t.tm_mday);
+    *out++ = ' ';
+    out = appendTwoDigits(out, t.tm_hour);
+    *out++ = ':';
+    out = appendTwoDigits(out, t.tm_min);
+    *out++ = ':';
+    out = appendTwoDigits(out, t.tm_sec);
+    *out++ = ' ';
+    return appendNumber(out, t.tm_year + 1900);
+}
+
+} // namespace
+
+int writeAccessLog(const char* clientAddressText)
+{
+    if (!clientAddressText)
+        return 1;
+    // One reading of the clock names the file and stamps the line, so the two
+    // agree across midnight.
+    std::tm local{};
+    localCalendarTime(clockSeconds(), &local);
+
+    char fileName[48];
+    formLogFileName(local, fileName);
+    int result = 1;
+    FileHandle file = fileOpenWrite(fileName, true);
+    if (file == NoFile) {
+        makeDirectory("LOG");
+        file = fileOpenWrite(fileName, true);
+        result = 2;
+    }
+    if (file == NoFile)
+        return result;
+
+    // Address, " ： " (the full-width colon in Shift_JIS), time, CR LF.
+    char line[80];
+    std::size_t addressLength = strnlen(clientAddressText, 15);
+    char* out = appendText(line, clientAddressText, addressLength);
+    out = appendText(out, " \x81\x46 ", 4);
+    out = appendTimeText(out, local);
+    out = appendText(out, "\r\n", 2);
+    fileWrite(file, line, static_cast<std::size_t>(out - line));
+    fileClose(file);
+    return result;
+}

@@ -1,0 +1,21 @@
+// What the engine's own files share beyond the public operations.
+#pragma once
+
+#include <cstddef>
+
+#include "server/server.h"
+
+// A receive that waits longer than this ends the connection unanswered, and a
+// send that makes no progress for as long ends the answer.
+constexpr int ConnectionTimeoutMs = 10000;
+// How long a closing connection may still take the client's unread bytes.
+constexpr int LingerMs = 2000;
+
+// Sends on connectionSocket; false once the client has gone or a stop ended
+// the connection.
+bool sendToClient(const char* data, std::size_t size);
+
+// True when `path` (the request's path, without the leading '/') names a file
+// inside DATA on every platform: no "..", no backslash or colon, no Windows
+// device name in any segment.
+bool pathStaysInData(const char* path);

@@ -1,0 +1,162 @@
+// Request handling: "GET /" and a path, answered from DATA.
+#include <cstring>
+
+#include "platform/files.h"
+#include "server/engine.h"
+
+namespace {
+
+constexpr std::size_t SendUnit = 1024;
+constexpr std::size_t FileNameCapacity = 1000;
+constexpr std::size_t ResponseCapacity = 1500;
+constexpr char DataPrefix[] = "DATA/";
+constexpr std::size_t MaxPathLength = FileNameCapacity - 1 - (sizeof DataPrefix - 1);
+
+struct ContentTypeRule {
+    const char* marker;
+    const char* typeText;
+    bool html;
+};
+
+// Tested in order over the whole file name; the first match decides.
+const ContentTypeRule ContentTypeRules[] = {
+    {".htm", "text/html\n", true},   {".HTM", "text/html\n", true},
+    {".jpg", "image/jpeg\n", false}, {".JPG", "image/jpeg\n", false},
+    {".gif", "image/gif\n", false},  {".GIF", "image/gif\n", false},
+    {".png", "image/png\n", false},  {".PNG", "image/png\n", false},
+};
+const ContentTypeRule PlainText = {"", "text/plain\n", false};
+
+// The not-found page: status 200, and エラー in Shift_JIS in the title.
+constexpr char NotFoundResponse[] =
+    "HTTP/1.0 200 OK\n"
+    "Content-Type: text/html\n"
+    "Content-Length: 78\n\n"
+    "<HTML><HEAD><TITLE>\x83\x47\x83\x89\x81\x5b</TITLE></HEAD><BODY><H1>Not found</H1></BODY></HTML>";
+static_assert(sizeof NotFoundResponse - 1 == 138, "the not-found answer is 138 bytes");
+
+// Written to DATA/index.html when the root is asked for and it is missing.
+// Line 9 reads これは、[Harborlight]のテストページです。 in Shift_JIS.
+constexpr char TestPage[] =
+    "<!DOCTYPE HTML PUBLIC 'quot-//W3C//DTD HTML 4.01 Transitional//EN' \r\n"
+    "'http://www.w3.org/TR/html4/loose.dtd'>\r\n"
+    "<html>\r\n"
+    "<head>\r\n"
+    "<title>Harborlight TestPage</title>\r\n"
+    "</head>\r\n"
+    "<body>\r\n"
+    "<h1>Harborlight TestPage</h1>\r\n"
+    "<p>\x82\xb1\x82\xea\x82\xcd\x81\x41[Harborlight]\x82\xcc\x83\x65\x83\x58\x83\x67"
+    "\x83\x79\x81\x5b\x83\x57\x82\xc5\x82\xb7\x81\x42</p>\r\n"
+    "</body>\r\n"
+    "</html>\r\n";
+static_assert(sizeof TestPage - 1 == 279, "the test page is 279 bytes");
+
+constexpr char DefaultDocument[] = "DATA/index.html";
+
+const ContentTypeRule& contentTypeOf(const char* fileName)
+{
+    for (const ContentTypeRule& rule : ContentTypeRules)
+        if (std::strstr(fileName, rule.marker))
+            return rule;
+    return PlainText;
+}
+
+char* append(char* out, const char* text)
+{
+    std::size_t length = std::strlen(text);
+    std::memcpy(out, text, length);
+    return out + length;
+}
+
+char* appendDecimal(char* out, std::int64_t value)
+{
+    char digits[20];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value > 0);
+    while (count > 0)
+        *out++ = digits[--count];
+    return out;
+}
+
+void writeTestPageIfMissing()
+{
+    if (fileExists(DefaultDocument))
+        return;
+    makeDirectory("DATA");
+    FileHandle page = fileOpenWrite(DefaultDocument, false);
+    if (page == NoFile)
+        return;
+    fileWrite(page, TestPage, sizeof TestPage - 1);
+    fileClose(page);
+}
+
+int sendNotFound()
+{
+    sendToClient(NotFoundResponse, sizeof NotFoundResponse - 1);
+    return -2;
+}
+
+} // namespace
+
+int handleRequest()
+{
+    char fileNameBuffer[FileNameCapacity];
+    char responseBuffer[ResponseCapacity];
+    char clientAddressText[32];
+
+    if (!std::strstr(requestBuffer, "GET /"))
+        return -1;
+    char* path = std::strchr(requestBuffer, '/') + 1;
+    if (char* blank = std::strchr(path, ' '))
+        *blank = '\0';
+
+    if (*path == '\0') {
+        std::memcpy(fileNameBuffer, DefaultDocument, sizeof DefaultDocument);
+        writeTestPageIfMissing();
+    } else {
+        std::size_t pathLength = std::strlen(path);
+        if (pathLength > MaxPathLength || !pathStaysInData(path))
+            return sendNotFound();
+        std::memcpy(fileNameBuffer, DataPrefix, sizeof DataPrefix - 1);
+        std::memcpy(fileNameBuffer + sizeof DataPrefix - 1, path, pathLength + 1);
+    }
+
+    std::int64_t size = 0;
+    FileHandle file = fileOpenRegular(fileNameBuffer, &size);
+    if (file == NoFile)
+        return sendNotFound();
+
+    const ContentTypeRule& type = contentTypeOf(fileNameBuffer);
+    if (type.html) {
+        netAddressText(clientAddress.sin_addr.s_addr, clientAddressText);
+        if (logEnabled == 1)
+            writeAccessLog(clientAddressText);
+    }
+
+    char* out = append(responseBuffer, "HTTP/1.0 200 OK\nContent-Type: ");
+    out = append(out, type.typeText);
+    out = append(out, "Content-Length: ");
+    out = appendDecimal(out, size);
+    out = append(out, "\n\n");
+    std::size_t headerLength = static_cast<std::size_t>(out - responseBuffer);
+
+    // The header and the first bytes of the file go out in one send; then
+    // pieces of SendUnit bytes until a short one marks the end of the file.
+    // The first failed send ends the answer: the client has gone.
+    long got = fileRead(file, out, SendUnit - headerLength);
+    std::size_t pieceLength = headerLength + static_cast<std::size_t>(got > 0 ? got : 0);
+    bool delivered = sendToClient(responseBuffer, pieceLength);
+    while (delivered && pieceLength == SendUnit) {
+        got = fileRead(file, responseBuffer, SendUnit);
+        if (got <= 0)
+            break;
+        pieceLength = static_cast<std::size_t>(got);
+        delivered = sendToClient(responseBuffer, pieceLength);
+    }
+    fileClose(file);
+    return 0;
+}

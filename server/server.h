@@ -1,0 +1,66 @@
+// The server engine: one settings record, the run state, and the operations
+// the user interface calls. Everything here is called on the user-interface
+// thread, except what the listener thread runs (Listener, handleRequest,
+// writeAccessLog).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "platform/net.h"
+
+enum ServerStateValue : std::int32_t { Idle = 0, Running = 1, Stopped = 2 };
+
+// Written only by the user-interface thread; read by the listener.
+extern std::atomic<std::int32_t> ServerState;
+
+struct ServerSettings {
+    NetStartupData startupData;
+    sockaddr_in localAddress;
+    // The host's address as dotted-decimal text, or null when none was found.
+    // Points into hostIpBuffer so it stays valid until the next discovery.
+    const char* hostIpText;
+    std::uint16_t port;
+    char hostIpBuffer[16];
+
+    // Program end: the server is stopped and the socket layer shut down.
+    ~ServerSettings();
+};
+
+extern ServerSettings serverSettings;
+
+extern Socket listenSocket;
+extern Socket listenerSocket;
+extern Socket connectionSocket;
+
+constexpr int RequestCapacity = 1500;
+extern char requestBuffer[RequestCapacity + 1];
+extern sockaddr_in clientAddress;
+
+// Logging switch, written by the user interface, read once per HTML request.
+extern std::atomic<std::uint8_t> logEnabled;
+
+// Results: 0 done; 1 already running (start) or any stop; 2 socket, 3 bind,
+// 4 listen, 5 socket-layer start-up failed.
+int initServer();
+int setPort(int newPort);
+const char* findHostAddress(ServerSettings& settings);
+int startServer(ServerSettings& settings);
+int stopServer(ServerSettings& settings);
+
+// The listener thread's body; it reads the listening socket through
+// `listeningSocket` before every accept.
+void Listener(Socket* listeningSocket);
+
+// Answers the request in requestBuffer on connectionSocket.
+// 0 file sent, -1 not a GET request (nothing sent), -2 not found.
+int handleRequest();
+
+// Appends one line for `clientAddressText` to the day's log file.
+// 1 the file opened at once (or no address given), 2 after creating LOG.
+int writeAccessLog(const char* clientAddressText);
+
+// Why the latest failed start failed, for front ends that say so.
+NetFailure lastStartFailure();
+// The port the running server really listens on (differs from `port` for 0).
+std::uint16_t listeningPort();

@@ -1,0 +1,146 @@
+// Server settings, run state and the start and stop of the listener.
+#include <cstring>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "server/engine.h"
+
+std::atomic<std::int32_t> ServerState{Idle};
+
+Socket listenSocket = NoSocket;
+Socket listenerSocket = NoSocket;
+Socket connectionSocket = NoSocket;
+
+// Guards connectionSocket between the listener, which sets and closes it, and
+// stopServer, which wakes it. Declared before serverSettings so that both
+// outlive its teardown.
+std::mutex connectionLock;
+static std::thread listenerThread;
+static NetFailure startFailure = NetFailure::Other;
+
+ServerSettings serverSettings{};
+
+static void setLocalAddress(ServerSettings& settings, std::uint16_t port)
+{
+    settings.localAddress.sin_family = AF_INET;
+    settings.localAddress.sin_port = htons(port);
+    const char* text = findHostAddress(settings);
+    settings.localAddress.sin_addr.s_addr = text ? netParseAddress(text) : INADDR_NONE;
+}
+
+const char* findHostAddress(ServerSettings& settings)
+{
+    char hostName[256];
+    std::uint32_t address;
+    if (netHostName(hostName, 255) && netHostAddress(hostName, &address)) {
+        netAddressText(address, settings.hostIpBuffer);
+        settings.hostIpText = settings.hostIpBuffer;
+    } else {
+        settings.hostIpText = nullptr;
+    }
+    return settings.hostIpText;
+}
+
+int initServer()
+{
+    ServerSettings& settings = serverSettings;
+    ServerState = Idle;
+    if (netStartup(&settings.startupData) != 0)
+        return 5;
+    setLocalAddress(settings, 80);
+    listenSocket = NoSocket;
+    settings.port = 80;
+    netCleanup();
+    return 0;
+}
+
+int setPort(int newPort)
+{
+    ServerSettings& settings = serverSettings;
+    if (netStartup(&settings.startupData) != 0)
+        return 5;
+    std::uint16_t port = static_cast<std::uint16_t>(newPort);
+    setLocalAddress(settings, port);
+    netCleanup();
+    settings.port = port;
+    listenSocket = NoSocket;
+    return 0;
+}
+
+static int undoStart(int result)
+{
+    startFailure = netLastFailure();
+    if (listenSocket != NoSocket)
+        netClose(listenSocket);
+    listenSocket = NoSocket;
+    netCleanup();
+    return result;
+}
+
+int startServer(ServerSettings& settings)
+{
+    if (ServerState == Running)
+        return 1;
+    if (netStartup(&settings.startupData) != 0)
+        return 5;
+    setLocalAddress(settings, settings.port);
+    listenSocket = netOpenStream();
+    if (listenSocket == NoSocket)
+        return undoStart(2);
+    if (!netBind(listenSocket, settings.localAddress))
+        return undoStart(3);
+    if (!netListen(listenSocket, ConnectionTimeoutMs))
+        return undoStart(4);
+    std::int32_t before = ServerState;
+    ServerState = Running;
+    listenerSocket = listenSocket;
+    try {
+        listenerThread = std::thread(Listener, &listenerSocket);
+    } catch (const std::system_error&) {
+        // Nothing would serve; better to look stopped than to claim to run.
+        ServerState = before;
+        listenerSocket = NoSocket;
+        startFailure = NetFailure::Other;
+        return undoStart(2);
+    }
+    return 0;
+}
+
+// The stop wakes the listener wherever it waits and lets it close its own
+// connection, then waits for it: every blocking call is woken, so the wait is
+// short, and a later start can never meet the old listener or its handles.
+int stopServer(ServerSettings&)
+{
+    if (ServerState != Running)
+        return 1;
+    ServerState = Stopped;
+    {
+        std::lock_guard<std::mutex> hold(connectionLock);
+        if (connectionSocket != NoSocket)
+            netWake(connectionSocket);
+    }
+    netWake(listenerSocket);
+    if (listenerThread.joinable())
+        listenerThread.join();
+    netClose(listenerSocket);
+    listenerSocket = NoSocket;
+    netCleanup();
+    return 1;
+}
+
+ServerSettings::~ServerSettings()
+{
+    stopServer(*this);
+    ServerState = Stopped;
+}
+
+NetFailure lastStartFailure()
+{
+    return startFailure;
+}
+
+std::uint16_t listeningPort()
+{
+    return ServerState == Running && listenerSocket != NoSocket ? netLocalPort(listenerSocket) : 0;
+}
