@@ -1,0 +1,146 @@
+// Status display: the texts are formatted only when a flag asks for it (and
+// once at start-up), never while painting.
+#include "ui/status_display.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "server/server.h"
+
+StatusTexts statusTexts;
+std::uint8_t runIndicator;
+std::int32_t panelRequest;
+std::uint8_t portChanged;
+std::uint8_t logSettingChanged;
+
+// 現在、ＷＥＢサーバーは、
+static const char StateIntroText[] =
+    "\x8c\xbb\x8d\xdd\x81" "A\x82v\x82" "d\x82" "a\x83T\x81[\x83o\x81[\x82\xcd\x81" "A";
+// [ 稼動 ] しています。
+static const char RunningText[] =
+    "[ \x89\xd2\x93\xae ] \x82\xb5\x82\xc4\x82\xa2\x82\xdc\x82\xb7\x81" "B";
+// [ 停止 ] しています。
+static const char StoppedText[] =
+    "[ \x92\xe2\x8e~ ] \x82\xb5\x82\xc4\x82\xa2\x82\xdc\x82\xb7\x81" "B";
+// "  ▲  " and "  ■  "
+static const char RunningGlyph[] = "  \x81\xa3  ";
+static const char StoppedGlyph[] = "  \x81\xa1  ";
+// ＷｅｂサーバーのＩＰアドレスは [ %s ] です。
+static const char AddressFormat[] =
+    "\x82v\x82\x85\x82\x82\x83T\x81[\x83o\x81[\x82\xcc\x82h\x82o\x83" "A\x83h\x83\x8c\x83X"
+    "\x82\xcd [ %s ] \x82\xc5\x82\xb7\x81" "B";
+// Ｗｅｂサーバーのポート番号は [ %d ] です。
+static const char PortFormat[] =
+    "\x82v\x82\x85\x82\x82\x83T\x81[\x83o\x81[\x82\xcc\x83|\x81[\x83g\x94\xd4\x8d\x86"
+    "\x82\xcd [ %d ] \x82\xc5\x82\xb7\x81" "B";
+// ＵＲＬは [ http://%s/ ] です。
+static const char UrlFormat[] = "\x82t\x82q\x82k\x82\xcd [ http://%s/ ] \x82\xc5\x82\xb7\x81" "B";
+// ＵＲＬは [ http://%s:%d/ ] です。
+static const char UrlWithPortFormat[] =
+    "\x82t\x82q\x82k\x82\xcd [ http://%s:%d/ ] \x82\xc5\x82\xb7\x81" "B";
+// ＬＯＧ情報を取得しています。
+static const char LogOnText[] =
+    "\x82k\x82n\x82" "f\x8f\xee\x95\xf1\x82\xf0\x8e\xe6\x93\xbe\x82\xb5\x82\xc4\x82\xa2"
+    "\x82\xdc\x82\xb7\x81" "B";
+// ＬＯＧ情報を取得していません。
+static const char LogOffText[] =
+    "\x82k\x82n\x82" "f\x8f\xee\x95\xf1\x82\xf0\x8e\xe6\x93\xbe\x82\xb5\x82\xc4\x82\xa2"
+    "\x82\xdc\x82\xb9\x82\xf1\x81" "B";
+
+// Stands in the address's place when the host has no address.
+static const char NoAddressText[] = "(null)";
+
+const TextPlace statusTextPlaces[7] = {
+    {210, 30}, {220, 60}, {270, 90}, {10, 130}, {10, 160}, {10, 190}, {10, 220},
+};
+
+template <std::size_t N>
+static void copyText(char (&buffer)[N], const char* text)
+{
+    std::snprintf(buffer, N, "%s", text);
+}
+
+void formatStatusTexts(StatusTexts& texts, const char* hostIpText, std::uint16_t port,
+                       std::uint8_t logOn)
+{
+    const char* address = hostIpText ? hostIpText : NoAddressText;
+    std::snprintf(texts.addressLine, sizeof texts.addressLine, AddressFormat, address);
+    std::snprintf(texts.portLine, sizeof texts.portLine, PortFormat, static_cast<int>(port));
+    if (port == 80)
+        std::snprintf(texts.urlLine, sizeof texts.urlLine, UrlFormat, address);
+    else
+        std::snprintf(texts.urlLine, sizeof texts.urlLine, UrlWithPortFormat, address,
+                      static_cast<int>(port));
+    copyText(texts.logLine, logOn == 1 ? LogOnText : LogOffText);
+}
+
+std::uint8_t formatRunStateTexts(StatusTexts& texts, std::int32_t state)
+{
+    copyText(texts.stateIntroLine, StateIntroText);
+    bool running = state == Running;
+    copyText(texts.stateLine, running ? RunningText : StoppedText);
+    copyText(texts.indicatorGlyph, running ? RunningGlyph : StoppedGlyph);
+    return running ? 1 : 0;
+}
+
+void refreshRunStateTexts()
+{
+    runIndicator = formatRunStateTexts(statusTexts, ServerState);
+}
+
+void refreshStatusTexts()
+{
+    formatStatusTexts(statusTexts, serverSettings.hostIpText, serverSettings.port, logEnabled);
+    refreshRunStateTexts();
+}
+
+static void requestRepaint(HWND mainWindow)
+{
+    InvalidateRect(mainWindow, nullptr, TRUE);
+}
+
+void processRefreshFlags(HWND mainWindow)
+{
+    if (panelRequest == 1) {
+        refreshStatusTexts();
+        requestRepaint(mainWindow);
+        panelRequest = 0;
+    } else if (panelRequest == 2) {
+        // After a stop the address, port, URL and log lines keep their texts.
+        refreshRunStateTexts();
+        requestRepaint(mainWindow);
+        panelRequest = 0;
+    }
+    if (portChanged == 1) {
+        refreshStatusTexts();
+        requestRepaint(mainWindow);
+        portChanged = 0;
+    }
+    if (logSettingChanged == 1) {
+        refreshStatusTexts();
+        requestRepaint(mainWindow);
+        logSettingChanged = 0;
+    }
+}
+
+static void drawText(HDC dc, int index, const char* text)
+{
+    TextOutA(dc, statusTextPlaces[index].x, statusTextPlaces[index].y, text,
+             static_cast<int>(std::strlen(text)));
+}
+
+void paintStatusTexts(HWND mainWindow)
+{
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(mainWindow, &paint);
+    drawText(dc, 0, statusTexts.stateIntroLine);
+    drawText(dc, 1, statusTexts.stateLine);
+    SetBkColor(dc, runIndicator == 1 ? RGB(0, 255, 0) : RGB(255, 255, 0));
+    drawText(dc, 2, statusTexts.indicatorGlyph);
+    SetBkColor(dc, RGB(255, 255, 255));
+    drawText(dc, 3, statusTexts.addressLine);
+    drawText(dc, 4, statusTexts.portLine);
+    drawText(dc, 5, statusTexts.urlLine);
+    drawText(dc, 6, statusTexts.logLine);
+    EndPaint(mainWindow, &paint);
+}

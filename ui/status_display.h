@@ -1,0 +1,51 @@
+// The main window's status display: seven Shift_JIS texts, the indicator
+// colour and the refresh flags through which the control panel and the
+// settings dialogs ask for a rebuild.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+struct StatusTexts {
+    char stateIntroLine[100];
+    char stateLine[100];
+    char indicatorGlyph[10];
+    char addressLine[100];
+    char portLine[100];
+    char urlLine[100];
+    char logLine[100];
+};
+
+extern StatusTexts statusTexts;
+// 1 when the last rebuild found the server running: green behind the glyph.
+extern std::uint8_t runIndicator;
+
+// Refresh flags, raised by the panel and the dialogs, served and cleared by
+// processRefreshFlags. panelRequest: 1 start pressed, 2 stop pressed.
+extern std::int32_t panelRequest;
+extern std::uint8_t portChanged;
+extern std::uint8_t logSettingChanged;
+
+// Builds the texts from the given values; `hostIpText` may be null.
+void formatStatusTexts(StatusTexts& texts, const char* hostIpText, std::uint16_t port,
+                       std::uint8_t logOn);
+// Builds the run-state texts and gives the new runIndicator.
+std::uint8_t formatRunStateTexts(StatusTexts& texts, std::int32_t state);
+
+// The same from the engine's record, ServerState and logEnabled.
+void refreshStatusTexts();
+void refreshRunStateTexts();
+
+// Serves every pending flag: rebuilds the texts and asks for a repaint.
+void processRefreshFlags(HWND mainWindow);
+
+// WM_PAINT of the main window.
+void paintStatusTexts(HWND mainWindow);
+
+// Where each text is drawn, in drawing order, in client pixels.
+struct TextPlace {
+    int x;
+    int y;
+};
+extern const TextPlace statusTextPlaces[7];
