@@ -71,12 +71,17 @@ char* appendTimeText(char* out, const std::tm& t)
 
 int writeAccessLog(const char* clientAddressText)
 {
-    if (!clientAddressText)
-        return 1;
     // One reading of the clock names the file and stamps the line, so the two
     // agree across midnight.
+    return writeAccessLogAt(clientAddressText, clockSeconds());
+}
+
+int writeAccessLogAt(const char* clientAddressText, std::int64_t seconds)
+{
+    if (!clientAddressText)
+        return 1;
     std::tm local{};
-    localCalendarTime(clockSeconds(), &local);
+    localCalendarTime(seconds, &local);
 
     char fileName[48];
     formLogFileName(local, fileName);

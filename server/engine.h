@@ -19,3 +19,7 @@ bool sendToClient(const char* data, std::size_t size);
 // inside DATA on every platform: no "..", no backslash or colon, no Windows
 // device name in any segment.
 bool pathStaysInData(const char* path);
+
+// writeAccessLog for a given instant (seconds since 1970 UTC), so that the
+// file name and line of any date can be checked.
+int writeAccessLogAt(const char* clientAddressText, std::int64_t seconds);
