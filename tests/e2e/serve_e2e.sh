@@ -1,0 +1,147 @@
+#!/bin/bash
+# harborlight-serve seen from outside: started in a fresh directory, driven
+# by curl and by a raw client, checked byte for byte, then stopped by signal.
+# Usage: tests/e2e/serve_e2e.sh BUILD/harborlight-serve   (inside tools/netns-run.sh)
+set -u
+if [ "${HARBORLIGHT_NETNS:-}" != 1 ]; then
+  echo "serve_e2e: run inside tools/netns-run.sh, never on the host's network" >&2
+  exit 1
+fi
+serve=$(realpath "$1")
+host=10.231.0.1
+port=18080
+export TZ=UTC0
+
+work=$(mktemp -d /tmp/harborlight-e2e-XXXXXX)
+server_pid=
+cleanup() {
+  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+cd "$work" || exit 1
+
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+pass() { echo "ok: $*"; }
+# same NAME FILE-A FILE-B: byte-exact comparison
+same() { if cmp -s "$2" "$3"; then pass "$1"; else fail "$1"; cmp "$2" "$3" | head -3 >&2; fi; }
+
+# Sends stdin as one request, ends our side, prints all the server sends.
+raw() {
+  python3 -c '
+import socket, sys
+s = socket.create_connection((sys.argv[1], int(sys.argv[2])), timeout=15)
+s.sendall(sys.stdin.buffer.read())
+s.shutdown(socket.SHUT_WR)
+out = b""
+while True:
+    got = s.recv(65536)
+    if not got:
+        break
+    out += got
+sys.stdout.buffer.write(out)' "$host" "${1:-$port}"
+}
+
+# Starts harborlight-serve with ARGS in the background and waits for its URL.
+start_serve() {
+  "$serve" "$@" > serve.out 2> serve.err &
+  server_pid=$!
+  for _ in $(seq 1 50); do
+    grep -q "http://$host:$port/" serve.out 2>/dev/null && return 0
+    sleep 0.1
+  done
+  fail "harborlight-serve did not print its URL"; cat serve.out serve.err >&2
+  return 1
+}
+
+# The texts the server answers with.
+printf 'HTTP/1.0 200 OK\nContent-Type: text/html\nContent-Length: 78\n\n<HTML><HEAD><TITLE>\x83\x47\x83\x89\x81\x5b</TITLE></HEAD><BODY><H1>Not found</H1></BODY></HTML>' > expected.notfound
+printf 'HTTP/1.0 200 OK\nContent-Type: text/html\nContent-Length: 279\n\n' > expected.rootheader
+
+# --- options --------------------------------------------------------------
+"$serve" --help > help.out 2>&1; status=$?
+if [ $status = 0 ] && grep -q -- "--port N" help.out && grep -q -- "--log" help.out; then pass "--help"; else fail "--help ($status)"; fi
+for bad in --bogus "--port 70000" "--port x" "--port"; do
+  # shellcheck disable=SC2086
+  "$serve" $bad > bad.out 2>&1; status=$?
+  if [ $status = 2 ] && grep -q "Usage" bad.out; then pass "bad option $bad"; else fail "bad option $bad gave $status"; fi
+done
+
+# --- serving ----------------------------------------------------------------
+start_serve --port "$port" --log || exit 1
+
+printf 'GET / HTTP/1.1\r\nHost: %s\r\nUser-Agent: raw\r\n\r\n' "$host" | raw > root.answer
+head -c 61 root.answer > root.header
+tail -c +62 root.answer > root.body
+same "root answer header" root.header expected.rootheader
+same "root answer body is DATA/index.html" root.body DATA/index.html
+[ "$(stat -c %s root.answer)" = 340 ] && pass "root answer is 340 bytes" || fail "root answer size $(stat -c %s root.answer)"
+[ "$(stat -c %s DATA/index.html)" = 279 ] && pass "test page is 279 bytes" || fail "test page size"
+[ "$(grep -c $'\r$' DATA/index.html)" = 11 ] && pass "test page has 11 CR LF lines" || fail "test page line ends"
+
+curl -s --max-time 10 "http://$host:$port/" -o curl.root && same "curl gets the test page" curl.root DATA/index.html
+
+printf 'GET /missing.txt HTTP/1.0\r\n\r\n' | raw > missing.answer
+same "not found is 138 exact bytes" missing.answer expected.notfound
+
+head -c 3000 /dev/urandom > DATA/photo.JPG
+curl -s --max-time 10 -D photo.headers "http://$host:$port/photo.JPG" -o photo.body
+same "a 3000-byte image arrives whole" photo.body DATA/photo.JPG
+grep -q '^Content-Type: image/jpeg$' photo.headers && grep -q '^Content-Length: 3000$' photo.headers \
+  && pass "image headers" || fail "image headers: $(cat photo.headers)"
+
+printf 'HEAD / HTTP/1.0\r\n\r\n' | raw > head.answer
+[ ! -s head.answer ] && pass "HEAD gets nothing" || fail "HEAD got an answer"
+
+# Hostile paths: all refused alike, nothing outside DATA reaches the client.
+echo secret > secret.txt
+for path in ../secret.txt nope/../../secret.txt '..\secret.txt' 'C:secret.txt' AUX com1.txt 'aux .txt' CONIN\$ 'NUL.txt' 'sub/..' ...; do
+  printf 'GET /%s HTTP/1.0\r\n\r\n' "$path" | raw > hostile.answer
+  cmp -s hostile.answer expected.notfound && pass "hostile path $path" || fail "hostile path $path"
+done
+curl -s --max-time 10 --path-as-is "http://$host:$port/../secret.txt" -o curl.hostile
+same "curl --path-as-is ../ is refused" curl.hostile <(tail -c 78 expected.notfound)
+
+# An empty client ends only its own connection.
+python3 -c 'import socket, sys; socket.create_connection((sys.argv[1], int(sys.argv[2]))).close()' "$host" "$port"
+printf 'GET /missing.txt HTTP/1.0\r\n\r\n' | timeout 5 bash -c "$(declare -f raw); host=$host port=$port raw" > after-empty.answer
+same "served after an empty client" after-empty.answer expected.notfound
+
+# Large cookies: the whole answer arrives, no reset.
+{ printf 'GET / HTTP/1.1\r\nCookie: '; head -c 6144 /dev/zero | tr '\0' c; printf '\r\n\r\n'; } | raw > cookie.answer
+same "6 KiB request gets the whole answer" cookie.answer root.answer
+
+# The access log: one line per HTML page (three roots above), in today's file.
+log="LOG/HarborlightLog_$(date +%Y%-m%-d).log"
+if [ -f "$log" ]; then
+  lines=$(grep -c . "$log")
+  bad=$(LC_ALL=C grep -cv $'^10\\.231\\.0\\.1 \x81\x46 [A-Z][a-z][a-z] [A-Z][a-z][a-z] [0-3][0-9] [0-2][0-9]:[0-5][0-9]:[0-5][0-9] 20[0-9][0-9]\r$' "$log")
+  [ "$lines" = 3 ] && [ "$bad" = 0 ] && pass "log has 3 well-formed lines" || fail "log: $lines lines, $bad malformed"
+else
+  fail "no log file $log"; ls -R LOG >&2
+fi
+
+# A second server on the same port fails with a reason.
+"$serve" --port "$port" > second.out 2> second.err; status=$?
+[ $status = 1 ] && grep -q "port $port is taken" second.err && pass "port taken: exit 1 with reason" \
+  || fail "port taken gave $status: $(cat second.err)"
+
+# SIGTERM stops the server: exit 0, port closed.
+kill -TERM "$server_pid"
+for _ in $(seq 1 30); do kill -0 "$server_pid" 2>/dev/null || break; sleep 0.1; done
+wait "$server_pid"; status=$?
+server_pid=
+[ $status = 0 ] && grep -q Stopped serve.out && pass "SIGTERM: exit 0" || fail "SIGTERM gave $status"
+printf 'GET / HTTP/1.0\r\n\r\n' | raw > /dev/null 2>&1 && fail "port still open after stop" || pass "port closed after stop"
+
+# Nothing else lies in the working directory.
+extra=$(ls -A | grep -v -e '^DATA$' -e '^LOG$' -e '\.out$' -e '\.err$' -e '\.answer$' -e '\.header$' \
+  -e '\.body$' -e '^expected\.' -e '^curl\.' -e '^photo\.' -e '^root\.' -e '^secret\.txt$' -e '\.headers$')
+[ -z "$extra" ] && pass "no stray files" || fail "stray files: $extra"
+
+if [ $failures -ne 0 ]; then
+  echo "serve_e2e: $failures failure(s)" >&2
+  exit 1
+fi
+echo "serve_e2e: all passed"

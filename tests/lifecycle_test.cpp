@@ -1,0 +1,257 @@
+// Start, stop and restart, and clients that misbehave.
+#include "support.h"
+
+#include <thread>
+
+#ifndef _WIN32
+#include <sys/socket.h>
+#endif
+
+using namespace test;
+
+namespace {
+
+class Lifecycle : public ServerTest {
+protected:
+    // The server answers a plain request, and at once.
+    void expectServing(std::uint16_t port)
+    {
+        std::uint64_t begun = nowMs();
+        EXPECT_EQ(ask(port, "GET /missing HTTP/1.0\r\n\r\n").bytes, NotFound) << "port " << port;
+        EXPECT_LT(millisecondsSince(begun), 3000u);
+    }
+    // A stop returns in a moment, whatever the listener is doing.
+    void expectQuickStop()
+    {
+        std::uint64_t begun = nowMs();
+        EXPECT_EQ(stopServer(serverSettings), 1);
+        EXPECT_LT(millisecondsSince(begun), 1500u);
+        EXPECT_EQ(ServerState, Stopped);
+    }
+};
+
+// Holds a port on the host address the way another program would.
+class PortHolder {
+public:
+    explicit PortHolder(std::uint16_t port)
+    {
+        s_ = netOpenStream();
+#ifndef _WIN32
+        int on = 1;  // as the server itself does: TIME_WAIT must not stand in the way
+        setsockopt(s_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+#endif
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = netParseAddress(serverSettings.hostIpText);
+        held_ = bind(s_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && listen(s_, 4) == 0;
+    }
+    ~PortHolder() { netClose(s_); }
+    bool held() const { return held_; }
+
+private:
+    Socket s_;
+    bool held_ = false;
+};
+
+} // namespace
+
+TEST_F(Lifecycle, StartAndStopGiveTheirResults)
+{
+    EXPECT_EQ(ServerState, Idle);
+    EXPECT_EQ(stopServer(serverSettings), 1);
+    EXPECT_EQ(ServerState, Idle);
+    std::uint16_t port = start();
+    EXPECT_EQ(startServer(serverSettings), 1);
+    EXPECT_EQ(listeningPort(), port);
+    expectServing(port);
+    expectQuickStop();  // the listener waits in accept
+    EXPECT_TRUE(refused(port));
+    EXPECT_EQ(stopServer(serverSettings), 1);
+    EXPECT_EQ(ServerState, Stopped);
+    EXPECT_EQ(startServer(serverSettings), 0);
+    expectServing(port);
+}
+
+TEST_F(Lifecycle, ListensOnlyOnTheDiscoveredAddress)
+{
+    EXPECT_STREQ(serverSettings.hostIpText, "10.231.0.1");
+    std::uint16_t port = start();
+    sockaddr_in loopback{};
+    loopback.sin_family = AF_INET;
+    loopback.sin_port = htons(port);
+    loopback.sin_addr.s_addr = netParseAddress("127.0.0.1");
+    Socket s = netOpenStream();
+    EXPECT_NE(connect(s, reinterpret_cast<sockaddr*>(&loopback), sizeof loopback), 0);
+    netClose(s);
+}
+
+TEST_F(Lifecycle, ARestartOnANewPortLeavesOneListener)
+{
+    std::uint16_t first = start();
+    expectServing(first);
+    std::uint16_t second = freshPort();
+    EXPECT_EQ(setPort(second), 0);
+    expectServing(first);  // still on the old port until restarted
+    EXPECT_EQ(stopServer(serverSettings), 1);
+    EXPECT_EQ(startServer(serverSettings), 0);
+    EXPECT_TRUE(refused(first));
+    expectServing(second);
+    EXPECT_EQ(listeningPort(), second);
+}
+
+TEST_F(Lifecycle, PortZeroLetsTheSystemChoose)
+{
+    EXPECT_EQ(setPort(0), 0);
+    EXPECT_EQ(startServer(serverSettings), 0);
+    EXPECT_EQ(serverSettings.port, 0);
+    ASSERT_NE(listeningPort(), 0);
+    expectServing(listeningPort());
+}
+
+TEST_F(Lifecycle, ATakenPortFailsToBindUntilReleased)
+{
+    std::uint16_t port = freshPort();
+    ASSERT_EQ(setPort(port), 0);
+    {
+        PortHolder other(port);
+        ASSERT_TRUE(other.held());
+        EXPECT_EQ(startServer(serverSettings), 3);
+        EXPECT_EQ(ServerState, Idle);
+        EXPECT_EQ(lastStartFailure(), NetFailure::AddressInUse);
+    }
+    EXPECT_EQ(startServer(serverSettings), 0);
+    expectServing(port);
+    EXPECT_EQ(stopServer(serverSettings), 1);
+    {
+        PortHolder other(port);
+        EXPECT_TRUE(other.held());
+        EXPECT_EQ(startServer(serverSettings), 3);
+        EXPECT_EQ(ServerState, Stopped);
+    }
+}
+
+// Connections the server closed first linger in TIME_WAIT on its port.
+TEST_F(Lifecycle, RestartBindsAtOnceAfterManyConnections)
+{
+    std::uint16_t port = start();
+    for (int i = 0; i < 20; ++i)
+        expectServing(port);
+    for (int cycle = 0; cycle < 3; ++cycle) {
+        EXPECT_EQ(stopServer(serverSettings), 1);
+        EXPECT_EQ(startServer(serverSettings), 0) << "cycle " << cycle;
+        expectServing(port);
+    }
+}
+
+TEST_F(Lifecycle, StopWakesAReceive)
+{
+    std::uint16_t port = start();
+    Client idle(port);
+    sleepMs(200);  // the listener takes the connection and waits for its request
+    expectQuickStop();
+    Reply reply = idle.receiveAll(3000);
+    EXPECT_EQ(reply.bytes, "");
+    EXPECT_FALSE(reply.timedOut);
+    EXPECT_TRUE(refused(port));
+}
+
+TEST_F(Lifecycle, StopWakesASendToAClientThatDoesNotRead)
+{
+    const std::int64_t size = 256 << 20;
+    writeSparseFile("DATA/big.bin", size);
+    std::uint16_t port = start();
+    Client stalled(port);
+    ASSERT_TRUE(stalled.send("GET /big.bin HTTP/1.0\r\n\r\n"));
+    sleepMs(500);  // the socket buffers fill and the send waits
+    expectQuickStop();
+    Reply reply = stalled.receiveAll(5000);
+    EXPECT_LT(static_cast<std::int64_t>(reply.bytes.size()), size);
+    EXPECT_EQ(reply.bytes.substr(0, 16), "HTTP/1.0 200 OK\n");
+    EXPECT_EQ(startServer(serverSettings), 0);
+    expectServing(port);
+}
+
+TEST_F(Lifecycle, StopAndStartInQuickSuccessionUnderLoad)
+{
+    writeFile("DATA/page.html", std::string(50000, 'x'));
+    std::uint16_t port = start();
+    for (int cycle = 0; cycle < 10; ++cycle) {
+        Client client(port);
+        client.send("GET /page.html HTTP/1.0\r\n\r\n");
+        if (cycle % 2)
+            sleepMs(20);
+        EXPECT_EQ(stopServer(serverSettings), 1);
+        EXPECT_EQ(startServer(serverSettings), 0);
+    }
+    expectServing(port);
+}
+
+// A connection that sends nothing ends only itself.
+TEST_F(Lifecycle, AnEmptyClientDoesNotEndTheListener)
+{
+    std::uint16_t port = start();
+    for (int i = 0; i < 3; ++i) {
+        Client empty(port);
+        empty.close();
+        Client reset(port);
+        reset.abort();
+    }
+    expectServing(port);
+}
+
+TEST_F(Lifecycle, AClientLeavingDuringALargeFileFreesTheServer)
+{
+    const std::int64_t size = 256 << 20;
+    writeSparseFile("DATA/big.bin", size);
+    std::uint16_t port = start();
+    {
+        Client leaving(port);
+        ASSERT_TRUE(leaving.send("GET /big.bin HTTP/1.0\r\n\r\n"));
+        EXPECT_EQ(leaving.receiveSome(5000).size(), 5000u);
+        leaving.abort();
+    }
+    expectServing(port);
+}
+
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+// One idle client holds the server for the receive time-out and no longer.
+// Slow (ten seconds), so the sanitizer builds leave it out.
+TEST_F(Lifecycle, AnIdleClientIsDroppedAfterTenSeconds)
+{
+    std::uint16_t port = start();
+    Client idle(port);
+    sleepMs(100);
+    std::uint64_t begun = nowMs();
+    Reply reply = ask(port, "GET /missing HTTP/1.0\r\n\r\n");
+    std::uint64_t waited = millisecondsSince(begun);
+    EXPECT_EQ(reply.bytes, NotFound);
+    EXPECT_GE(waited, 9000u);
+    EXPECT_LT(waited, 12000u);
+    EXPECT_EQ(idle.receiveAll(1000).bytes, "");  // closed without an answer
+}
+
+// A file beyond 2 GiB goes out whole with its true length.
+TEST_F(Lifecycle, AFileOfMoreThan2GiBIsSentWhole)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "two gigabytes through Wine take minutes";
+#endif
+    const std::int64_t size = 2147483648LL + 3;
+    writeSparseFile("DATA/huge.bin", size);
+    std::uint16_t port = start();
+    Client client(port);
+    ASSERT_TRUE(client.send("GET /huge.bin HTTP/1.0\r\n\r\n"));
+    client.finishSending();
+    const std::string expected = header("text/plain\n", size);
+    EXPECT_EQ(client.receiveSome(expected.size()), expected);
+    std::int64_t body = 0;
+    for (;;) {
+        std::string piece = client.receiveSome(1 << 20, 20000);
+        if (piece.empty())
+            break;
+        body += static_cast<std::int64_t>(piece.size());
+    }
+    EXPECT_EQ(body, size);
+}
+#endif

@@ -1,0 +1,273 @@
+// Requests answered by a running server, seen from a client outside.
+#include "support.h"
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+using namespace test;
+
+namespace {
+
+class Requests : public ServerTest {};
+
+std::string get(const std::string& path)
+{
+    return "GET /" + path + " HTTP/1.0\r\nHost: 10.231.0.1\r\n\r\n";
+}
+
+} // namespace
+
+TEST_F(Requests, RootOfAFreshDirectoryWritesAndServesTheTestPage)
+{
+    std::uint16_t port = start();
+    logEnabled = 1;
+    Reply reply = ask(port, "GET / HTTP/1.1\r\nHost: 10.231.0.1\r\nUser-Agent: test\r\n\r\n");
+
+    ASSERT_EQ(TestPage.size(), 279u);
+    EXPECT_EQ(reply.bytes, header("text/html\n", 279) + TestPage);
+    EXPECT_EQ(reply.bytes.size(), 340u);
+    EXPECT_FALSE(reply.reset);
+    EXPECT_EQ(readFile("DATA/index.html"), TestPage);
+    EXPECT_TRUE(exists("LOG"));
+}
+
+TEST_F(Requests, AnExistingIndexIsServedAndNeverRewritten)
+{
+    std::uint16_t port = start();
+    for (const std::string& page : {std::string("<p>mine</p>\n"), std::string()}) {
+        writeFile("DATA/index.html", page);
+        EXPECT_EQ(ask(port, get("")).bytes, header("text/html\n", page.size()) + page);
+        EXPECT_EQ(readFile("DATA/index.html"), page);
+    }
+}
+
+TEST_F(Requests, OnlyTheEmptyPathWritesTheTestPage)
+{
+    std::uint16_t port = start();
+    EXPECT_EQ(ask(port, get("index.html")).bytes, NotFound);
+    EXPECT_FALSE(exists("DATA"));
+    // The CR LF after the slash belong to the path: not the root.
+    EXPECT_EQ(ask(port, "GET /\r\n").bytes, NotFound);
+    EXPECT_FALSE(exists("DATA"));
+}
+
+TEST_F(Requests, AFileGoesOutWholeBehindItsHeader)
+{
+    std::uint16_t port = start();
+    std::string photo;
+    for (int i = 0; i < 3000; ++i)
+        photo += static_cast<char>(i * 7 % 256);
+    writeFile("DATA/photo.JPG", photo);
+    EXPECT_EQ(ask(port, get("photo.JPG")).bytes, header("image/jpeg\n", 3000) + photo);
+    EXPECT_EQ(header("image/jpeg\n", 3000).size(), 63u);
+    EXPECT_EQ(ask(port, get("missing.txt")).bytes, NotFound);
+    EXPECT_EQ(NotFound.size(), 138u);
+}
+
+TEST_F(Requests, ContentTypeComesFromTheFirstMatchAnywhereInTheName)
+{
+    struct Case {
+        const char* name;
+        const char* typeText;
+    };
+    const Case cases[] = {
+        {"a.png.html", "text/html\n"}, {"b.html.png", "text/html\n"}, {"page.HTML", "text/html\n"},
+        {"c.Html", "text/plain\n"},    {"d.jpeg", "text/plain\n"},    {"e.JPEG", "text/plain\n"},
+        {"f.txt", "text/plain\n"},     {"g.GIF", "image/gif\n"},      {"h.pngx", "image/png\n"},
+        {"i.jpg", "image/jpeg\n"},     {"j.gif", "image/gif\n"},      {"k.PNG", "image/png\n"},
+        {"noext", "text/plain\n"},
+    };
+    std::uint16_t port = start();
+    for (const Case& c : cases) {
+        writeFile(std::string("DATA/") + c.name, c.name);
+        EXPECT_EQ(ask(port, get(c.name)).bytes, header(c.typeText, std::strlen(c.name)) + c.name) << c.name;
+    }
+}
+
+TEST_F(Requests, OnlyGetIsAnswered)
+{
+    std::uint16_t port = start();
+    Reply head = ask(port, "HEAD / HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(head.bytes, "");
+    EXPECT_FALSE(head.timedOut);
+    EXPECT_EQ(ask(port, "get / HTTP/1.0\r\n\r\n").bytes, "");
+    EXPECT_FALSE(exists("DATA"));
+    writeFile("DATA/form.txt", "form");
+    // The path follows the first slash of the whole text, here the POST's own.
+    EXPECT_EQ(ask(port, "POST /form.txt HTTP/1.0\r\nContent-Length: 5\r\n\r\nGET /").bytes,
+              header("text/plain\n", 4) + "form");
+}
+
+TEST_F(Requests, PathsAreTakenAsTheyAre)
+{
+    std::uint16_t port = start();
+    writeFile("DATA/a%20b.html", "percent");
+    writeFile("DATA/q.txt", "q");
+    EXPECT_EQ(ask(port, get("a%20b.html")).bytes, header("text/html\n", 7) + "percent");
+    EXPECT_EQ(ask(port, get("q.txt?x=1")).bytes, NotFound);
+}
+
+// A request is what one receive of at most 1,500 bytes gets. "GET /" closing
+// the first 1,500 bytes asks for the root; beyond them it is never seen.
+TEST_F(Requests, OneReceiveOfAtMost1500BytesIsTheRequest)
+{
+    std::uint16_t port = start();
+    const std::string first(1495, 'x');
+    const std::string exact = first + "GET /";
+    ASSERT_EQ(exact.size(), 1500u);
+    Reply reply = ask(port, exact);
+    EXPECT_EQ(reply.bytes, header("text/html\n", 279) + TestPage);
+
+    const std::string twice = exact + "x GET /missing " + std::string(1485, 'y');
+    ASSERT_EQ(twice.size(), 3000u);
+    reply = ask(port, twice);
+    EXPECT_EQ(reply.bytes, header("text/html\n", 279) + TestPage);
+    EXPECT_FALSE(reply.reset);
+
+    // 1,499 bytes of a request that ends in "GET" alone: no GET at all.
+    EXPECT_EQ(ask(port, std::string(1496, 'x') + "GET").bytes, "");
+}
+
+// Large cookies: the server reads 1,500 bytes of a 6 KiB request, answers and
+// must not reset the connection before the client has read the answer. The
+// client sends everything but keeps its side open, as browsers do.
+TEST_F(Requests, TheAnswerSurvivesUnreadRequestBytes)
+{
+    std::uint16_t port = start();
+    writeFile("DATA/page.html", std::string(20000, 'p'));
+    const std::string request = "GET /page.html HTTP/1.1\r\nCookie: " + std::string(6 * 1024, 'c') + "\r\n\r\n";
+    for (int round = 0; round < 3; ++round) {
+        Client client(port);
+        ASSERT_TRUE(client.send(request));
+        Reply reply = client.receiveAll(10000);
+        EXPECT_FALSE(reply.reset);
+        EXPECT_FALSE(reply.timedOut);
+        EXPECT_EQ(reply.bytes, header("text/html\n", 20000) + std::string(20000, 'p'));
+    }
+}
+
+TEST_F(Requests, LoggingWritesOneLinePerHtmlPage)
+{
+    setTimeZone("UTC0");
+    std::uint16_t port = start();
+    writeFile("DATA/a.html", "a");
+    writeFile("DATA/b.png", "b");
+
+    ask(port, get("a.html"));  // logging still off
+    EXPECT_FALSE(exists("LOG"));
+
+    logEnabled = 1;
+    std::time_t before = std::time(nullptr);
+    ask(port, get("a.html"));
+    ask(port, get("b.png"));
+    ask(port, get("missing.html"));
+    ask(port, get(""));
+    std::time_t after = std::time(nullptr);
+
+    // Either second the requests may have been logged in, rendered as the
+    // engine must: "10.231.0.1 ： Www Mmm DD hh:mm:ss YYYY" CR LF.
+    auto expectedFor = [](std::time_t t, std::string* name) {
+        std::tm utc = *std::gmtime(&t);
+        char text[64];
+        std::strftime(text, sizeof text, "%a %b %d %H:%M:%S %Y", &utc);
+        *name = "LOG/HarborlightLog_" + std::to_string(utc.tm_year + 1900) + std::to_string(utc.tm_mon + 1) +
+                std::to_string(utc.tm_mday) + ".log";
+        return std::string("10.231.0.1 \x81\x46 ") + text + "\r\n";
+    };
+    std::string name;
+    std::vector<std::string> lines;
+    for (std::time_t t = before; t <= after; ++t)
+        lines.push_back(expectedFor(t, &name));
+    std::string log = readFile(name);
+    ASSERT_EQ(log.size(), 2 * lines.front().size()) << log;
+    for (std::size_t at = 0; at < log.size(); at += lines.front().size()) {
+        std::string line = log.substr(at, lines.front().size());
+        EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line;
+    }
+}
+
+// Names that could leave DATA on Linux or on Windows, or reach a device, are
+// refused alike on both, and refused before anything is opened or logged.
+TEST_F(Requests, HostilePathsGetNotFound)
+{
+    std::uint16_t port = start();
+    logEnabled = 1;
+    writeFile("secret.html", "secret");
+    writeFile("DATA/ok.txt", "ok");
+    std::filesystem::create_directories("DATA/sub/deeper");
+    const char* const paths[] = {
+        "../secret.html",     "nope/../../secret.html", "sub/../../secret.html", "..\\secret.html",
+        "sub\\..\\..\\secret.html", "C:/Windows/win.ini",     "C:secret.html",         "ok.txt:stream",
+        "a:b",                "AUX",                    "aux.html",              "com1.txt",
+        "CON",                "NUL.txt",                "lpt9",                  "CONIN$",
+        "CONOUT$",            "aux .txt",               "sub/Prn.html",          "..",
+        "...",                ".. /secret.html",        "sub/.. ./../secret.html", "sub",
+        "sub/",               "sub/deeper",
+    };
+    for (const char* path : paths) {
+        std::uint64_t begun = nowMs();
+        EXPECT_EQ(ask(port, get(path)).bytes, NotFound) << path;
+        EXPECT_LT(millisecondsSince(begun), 3000u) << path;
+    }
+    EXPECT_FALSE(exists("LOG"));
+    // Names that only look alike are ordinary files.
+    for (const char* path : {"auxiliary.txt", "com10.txt", "console.txt", "sub/lpt.txt", "a..b.txt"}) {
+        writeFile(std::string("DATA/") + path, "fine");
+        EXPECT_EQ(ask(port, get(path)).bytes, header("text/plain\n", 4) + "fine") << path;
+    }
+}
+
+TEST_F(Requests, PathsTooLongForTheFileNameGetNotFound)
+{
+    std::uint16_t port = start();
+    for (std::size_t length : {995u, 996u, 1200u, 1450u}) {
+        std::string path(length, 'n');
+        for (std::size_t i = 100; i < length; i += 100)
+            path[i] = '/';
+        EXPECT_EQ(ask(port, get(path)).bytes, NotFound) << length;
+    }
+    // "GET /" and a path that fills the rest of the receive, with no blank.
+    EXPECT_EQ(ask(port, "GET /" + std::string(1495, 'z')).bytes, NotFound);
+}
+
+#ifndef _WIN32
+// The longest path that fits is served; one byte more is refused.
+TEST_F(Requests, APathOf994BytesIsServed)
+{
+    std::uint16_t port = start();
+    std::string path;
+    while (path.size() + 201 < 994)
+        path += std::string(200, 'd') + "/";
+    path += std::string(994 - path.size(), 'f');
+    ASSERT_EQ(path.size(), 994u);
+    writeFile("DATA/" + path, "deep");
+    EXPECT_EQ(ask(port, get(path)).bytes, header("text/plain\n", 4) + "deep");
+    writeFile("DATA/" + path + "g", "deeper");
+    EXPECT_EQ(ask(port, get(path + "g")).bytes, NotFound);
+}
+
+TEST_F(Requests, OnlyRegularFilesAreServedAndLinksAreFollowed)
+{
+    std::uint16_t port = start();
+    writeFile("DATA/real.txt", "real");
+    writeFile("outside.txt", "placed by the user");
+    ASSERT_EQ(mkfifo("DATA/pipe.txt", 0644), 0);
+    ASSERT_EQ(symlink("real.txt", "DATA/link.txt"), 0);
+    ASSERT_EQ(symlink("../outside.txt", "DATA/out.txt"), 0);
+    ASSERT_EQ(symlink("/dev/zero", "DATA/zero.txt"), 0);
+
+    std::uint64_t begun = nowMs();
+    EXPECT_EQ(ask(port, get("pipe.txt")).bytes, NotFound);
+    EXPECT_EQ(ask(port, get("zero.txt")).bytes, NotFound);
+    EXPECT_LT(millisecondsSince(begun), 3000u);
+    EXPECT_EQ(ask(port, get("link.txt")).bytes, header("text/plain\n", 4) + "real");
+    EXPECT_EQ(ask(port, get("out.txt")).bytes, header("text/plain\n", 18) + "placed by the user");
+}
+#endif

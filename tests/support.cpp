@@ -1,0 +1,321 @@
+#include "support.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <thread>
+
+#ifdef _WIN32
+#include <process.h>
+#include <ws2tcpip.h>
+using RawSocket = SOCKET;
+using Length = int;
+static int lastSocketError() { return WSAGetLastError(); }
+static const int ResetError = WSAECONNRESET;
+static void closeRaw(RawSocket s) { closesocket(s); }
+static int processId() { return _getpid(); }
+#else
+#include <arpa/inet.h>
+#include <cerrno>
+#include <sys/socket.h>
+#include <unistd.h>
+using RawSocket = int;
+using Length = socklen_t;
+static int lastSocketError() { return errno; }
+static const int ResetError = ECONNRESET;
+static void closeRaw(RawSocket s) { ::close(s); }
+static int processId() { return getpid(); }
+#endif
+
+namespace test {
+
+namespace {
+
+const RawSocket NoRaw = static_cast<RawSocket>(~std::uintptr_t{0});
+
+// The client's own socket layer, kept up for the whole run so that the
+// engine's start-ups and clean-ups never take it down.
+struct ClientSockets {
+    ClientSockets()
+    {
+#ifdef _WIN32
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);
+#endif
+    }
+} clientSockets;
+
+RawSocket raw(std::uintptr_t s) { return static_cast<RawSocket>(s); }
+
+void setReceiveTimeout(RawSocket s, int ms)
+{
+#ifdef _WIN32
+    DWORD timeout = static_cast<DWORD>(ms);
+#else
+    timeval timeout{ms / 1000, (ms % 1000) * 1000};
+#endif
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
+}
+
+} // namespace
+
+void WorkDirTest::SetUp()
+{
+    static int count = 0;
+    previous_ = std::filesystem::current_path();
+    dir_ = std::filesystem::temp_directory_path() /
+           ("harborlight-test-" + std::to_string(processId()) + "-" + std::to_string(++count));
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_);
+    std::filesystem::current_path(dir_);
+}
+
+void WorkDirTest::TearDown()
+{
+    std::filesystem::current_path(previous_);
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+}
+
+void ServerTest::SetUp()
+{
+    const char* inside = std::getenv("HARBORLIGHT_NETNS");
+    if (!inside || std::string(inside) != "1")
+        GTEST_SKIP() << "starts a server: run it inside tools/netns-run.sh (HARBORLIGHT_NETNS=1), "
+                        "never on the host's own network";
+    WorkDirTest::SetUp();
+    logEnabled = 0;
+    ASSERT_EQ(initServer(), 0);
+    ASSERT_NE(serverSettings.hostIpText, nullptr);
+}
+
+void ServerTest::TearDown()
+{
+    stopServer(serverSettings);
+    logEnabled = 0;
+    WorkDirTest::TearDown();
+}
+
+std::uint16_t ServerTest::start()
+{
+    port_ = freshPort();
+    EXPECT_EQ(setPort(port_), 0);
+    EXPECT_EQ(startServer(serverSettings), 0);
+    EXPECT_EQ(ServerState, Running);
+    return port_;
+}
+
+std::uint16_t freshPort()
+{
+    static std::uint16_t next = static_cast<std::uint16_t>(21000 + processId() % 500 * 40);
+    return next++;
+}
+
+Client::~Client()
+{
+    close();
+}
+
+bool Client::connectTo(std::uint16_t port)
+{
+    close();
+    RawSocket s = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (s == NoRaw)
+        return false;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = inet_addr(serverSettings.hostIpText ? serverSettings.hostIpText : "10.231.0.1");
+    if (::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        closeRaw(s);
+        return false;
+    }
+    socket_ = static_cast<std::uintptr_t>(s);
+    return true;
+}
+
+bool Client::connected() const
+{
+    return raw(socket_) != NoRaw;
+}
+
+bool Client::send(const std::string& bytes)
+{
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        auto sent = ::send(raw(socket_), bytes.data() + done, static_cast<int>(bytes.size() - done), 0);
+        if (sent <= 0)
+            return false;
+        done += static_cast<std::size_t>(sent);
+    }
+    return true;
+}
+
+void Client::finishSending()
+{
+#ifdef _WIN32
+    ::shutdown(raw(socket_), SD_SEND);
+#else
+    ::shutdown(raw(socket_), SHUT_WR);
+#endif
+}
+
+Reply Client::receiveAll(int patienceMs)
+{
+    Reply reply;
+    const std::uint64_t start = nowMs();
+    char buffer[65536];
+    for (;;) {
+        int left = patienceMs - static_cast<int>(millisecondsSince(start));
+        if (left <= 0) {
+            reply.timedOut = true;
+            return reply;
+        }
+        setReceiveTimeout(raw(socket_), left);
+        auto got = ::recv(raw(socket_), buffer, sizeof buffer, 0);
+        if (got > 0) {
+            reply.bytes.append(buffer, static_cast<std::size_t>(got));
+            continue;
+        }
+        if (got < 0) {
+            if (lastSocketError() == ResetError)
+                reply.reset = true;
+            else
+                reply.timedOut = true;
+        }
+        return reply;
+    }
+}
+
+std::string Client::receiveSome(std::size_t size, int patienceMs)
+{
+    std::string bytes;
+    const std::uint64_t start = nowMs();
+    char buffer[4096];
+    while (bytes.size() < size) {
+        int left = patienceMs - static_cast<int>(millisecondsSince(start));
+        if (left <= 0)
+            break;
+        setReceiveTimeout(raw(socket_), left);
+        std::size_t want = std::min(sizeof buffer, size - bytes.size());
+        auto got = ::recv(raw(socket_), buffer, static_cast<int>(want), 0);
+        if (got <= 0)
+            break;
+        bytes.append(buffer, static_cast<std::size_t>(got));
+    }
+    return bytes;
+}
+
+void Client::close()
+{
+    if (connected())
+        closeRaw(raw(socket_));
+    socket_ = ~std::uintptr_t{0};
+}
+
+void Client::abort()
+{
+    if (!connected())
+        return;
+    linger hard{};
+    hard.l_onoff = 1;
+    hard.l_linger = 0;
+    setsockopt(raw(socket_), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&hard), sizeof hard);
+    close();
+}
+
+Reply ask(std::uint16_t port, const std::string& request)
+{
+    Client client;
+    if (!client.connectTo(port)) {
+        ADD_FAILURE() << "connection to port " << port << " failed";
+        return {};
+    }
+    client.send(request);
+    client.finishSending();
+    return client.receiveAll();
+}
+
+bool refused(std::uint16_t port)
+{
+    Client client;
+    return !client.connectTo(port);
+}
+
+void writeFile(const std::string& name, const std::string& bytes)
+{
+    std::filesystem::path path(name);
+    if (path.has_parent_path())
+        std::filesystem::create_directories(path.parent_path());
+    std::ofstream out(name, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string readFile(const std::string& name)
+{
+    std::ifstream in(name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool exists(const std::string& name)
+{
+    std::error_code ignored;
+    return std::filesystem::exists(std::filesystem::symlink_status(name, ignored));
+}
+
+void writeSparseFile(const std::string& name, std::int64_t size)
+{
+    writeFile(name, "");
+    std::filesystem::resize_file(name, static_cast<std::uintmax_t>(size));
+}
+
+std::string header(const char* typeText, std::int64_t size)
+{
+    return std::string("HTTP/1.0 200 OK\nContent-Type: ") + typeText + "Content-Length: " + std::to_string(size) +
+           "\n\n";
+}
+
+const std::string NotFound =
+    "HTTP/1.0 200 OK\nContent-Type: text/html\nContent-Length: 78\n\n"
+    "<HTML><HEAD><TITLE>\x83\x47\x83\x89\x81\x5b</TITLE></HEAD><BODY><H1>Not found</H1></BODY></HTML>";
+
+const std::string TestPage =
+    "<!DOCTYPE HTML PUBLIC 'quot-//W3C//DTD HTML 4.01 Transitional//EN' \r\n"
+    "'http://www.w3.org/TR/html4/loose.dtd'>\r\n"
+    "<html>\r\n<head>\r\n<title>Harborlight TestPage</title>\r\n</head>\r\n<body>\r\n"
+    "<h1>Harborlight TestPage</h1>\r\n"
+    "<p>\x82\xb1\x82\xea\x82\xcd\x81\x41[Harborlight]\x82\xcc\x83\x65\x83\x58\x83\x67"
+    "\x83\x79\x81\x5b\x83\x57\x82\xc5\x82\xb7\x81\x42</p>\r\n"
+    "</body>\r\n</html>\r\n";
+
+void setTimeZone(const char* zone)
+{
+#ifdef _WIN32
+    _putenv_s("TZ", zone);
+    _tzset();
+#else
+    setenv("TZ", zone, 1);
+    tzset();
+#endif
+}
+
+std::uint64_t nowMs()
+{
+    using namespace std::chrono;
+    return static_cast<std::uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+std::uint64_t millisecondsSince(std::uint64_t start)
+{
+    return nowMs() - start;
+}
+
+void sleepMs(int ms)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+} // namespace test

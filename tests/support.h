@@ -1,0 +1,97 @@
+// What the engine tests share: a fresh working directory per test, a small
+// raw client that talks to the server from outside, and file helpers.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "server/server.h"
+
+namespace test {
+
+// Every test runs in a new, empty working directory of its own, since the
+// engine works on the relative names DATA/ and LOG/.
+class WorkDirTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+private:
+    std::filesystem::path previous_;
+    std::filesystem::path dir_;
+};
+
+// Starts servers: only inside the private network namespace, where the
+// discovered host address is the namespace's own test address.
+class ServerTest : public WorkDirTest {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    // setPort on a fresh port, then startServer; the port it listens on.
+    std::uint16_t start();
+    std::uint16_t port_ = 0;
+};
+
+// A port that no earlier test of this process used.
+std::uint16_t freshPort();
+
+// What the client got: every byte up to the server's close, and how it ended.
+struct Reply {
+    std::string bytes;
+    bool reset = false;     // the connection was reset instead of closed
+    bool timedOut = false;  // no close within the client's patience
+};
+
+// The raw client: connects to the host address the server discovered.
+class Client {
+public:
+    Client() = default;
+    explicit Client(std::uint16_t port) { connectTo(port); }
+    ~Client();
+    Client(const Client&) = delete;
+    Client& operator=(const Client&) = delete;
+
+    bool connectTo(std::uint16_t port);
+    bool connected() const;
+    bool send(const std::string& bytes);
+    void finishSending();  // shutdown of our direction: the request is complete
+    // Reads until the server closes, at most `patienceMs`.
+    Reply receiveAll(int patienceMs = 15000);
+    // Reads up to `size` bytes (fewer at close); the bytes got.
+    std::string receiveSome(std::size_t size, int patienceMs = 15000);
+    void close();
+    // Closes so that the server sees a reset (unread data or SO_LINGER 0).
+    void abort();
+
+private:
+    std::uintptr_t socket_ = ~std::uintptr_t{0};
+};
+
+// One request, sent whole and our side shut down; everything the server sends.
+Reply ask(std::uint16_t port, const std::string& request);
+
+// True when a connection to the host address and port is refused.
+bool refused(std::uint16_t port);
+
+void writeFile(const std::string& name, const std::string& bytes);
+std::string readFile(const std::string& name);
+bool exists(const std::string& name);
+// A file of `size` bytes that takes no room on disk where the file system allows.
+void writeSparseFile(const std::string& name, std::int64_t size);
+
+// The answer header the server sends for a file.
+std::string header(const char* typeText, std::int64_t size);
+extern const std::string NotFound;
+extern const std::string TestPage;
+
+// Local time as the engine sees it, for a fixed zone such as "UTC0" or "JST-9".
+void setTimeZone(const char* zone);
+
+std::uint64_t millisecondsSince(std::uint64_t start);
+std::uint64_t nowMs();
+void sleepMs(int ms);
+
+} // namespace test
