@@ -1,0 +1,381 @@
+// The desktop application in-process: the real main window, control panel,
+// menu, accelerators and modal boxes, with the real engine behind them.
+#include <winsock2.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "resources/resource.h"
+#include "server/server.h"
+#include "ui/main_window.h"
+#include "ui/status_display.h"
+#include "ui_support.h"
+
+namespace {
+
+const char* const ConfirmCaption = "確認メッセージ";
+
+std::string hostText()
+{
+    return serverSettings.hostIpText ? serverSettings.hostIpText : "(null)";
+}
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(GetACP(), 932u) << "run under a Japanese locale (tools/wine-run.sh)";
+        app = startApp();
+        ASSERT_TRUE(app.mainWindow) << "no main window: is there an X display (DISPLAY)?";
+        ASSERT_TRUE(app.panel);
+    }
+    void TearDown() override { endApp(app); }
+
+    void expectStoppedTexts()
+    {
+        EXPECT_EQ(std::string(statusTexts.stateLine), sjis("[ 停止 ] しています。"));
+        EXPECT_EQ(std::string(statusTexts.indicatorGlyph), sjis("  ■  "));
+        EXPECT_EQ(runIndicator, 0);
+    }
+    void expectRunningTexts()
+    {
+        EXPECT_EQ(std::string(statusTexts.stateLine), sjis("[ 稼動 ] しています。"));
+        EXPECT_EQ(std::string(statusTexts.indicatorGlyph), sjis("  ▲  "));
+        EXPECT_EQ(runIndicator, 1);
+    }
+    bool repaintRequested() const { return GetUpdateRect(app.mainWindow, nullptr, FALSE) != 0; }
+
+    App app;
+};
+
+// A socket holding the port the server wants, as another program would.
+struct PortHolder {
+    SOCKET s = INVALID_SOCKET;
+    PortHolder()
+    {
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);
+        s = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address = serverSettings.localAddress;
+        address.sin_port = htons(serverSettings.port);
+        bound = bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                listen(s, 1) == 0;
+    }
+    ~PortHolder()
+    {
+        closesocket(s);
+        WSACleanup();
+    }
+    bool bound = false;
+};
+
+bool answersOnPort()
+{
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = serverSettings.localAddress;
+    bool connected = connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    closesocket(s);
+    WSACleanup();
+    return connected;
+}
+
+TEST_F(MainWindowTest, StartsStoppedOnPort80WithLoggingOff)
+{
+    RECT frame;
+    GetWindowRect(app.mainWindow, &frame);
+    EXPECT_EQ(frame.right - frame.left, 410);
+    EXPECT_EQ(frame.bottom - frame.top, 310);
+    WCHAR title[100];
+    GetWindowTextW(app.mainWindow, title, 100);
+    EXPECT_STREQ(title, L"Harborlight");
+
+    EXPECT_EQ(ServerState.load(), Idle);
+    EXPECT_EQ(std::string(statusTexts.stateIntroLine), sjis("現在、ＷＥＢサーバーは、"));
+    expectStoppedTexts();
+    EXPECT_EQ(std::string(statusTexts.addressLine),
+              sjis("ＷｅｂサーバーのＩＰアドレスは [ " + hostText() + " ] です。"));
+    EXPECT_EQ(std::string(statusTexts.portLine), sjis("Ｗｅｂサーバーのポート番号は [ 80 ] です。"));
+    EXPECT_EQ(std::string(statusTexts.urlLine), sjis("ＵＲＬは [ http://" + hostText() + "/ ] です。"));
+    EXPECT_EQ(std::string(statusTexts.logLine), sjis("ＬＯＧ情報を取得していません。"));
+    EXPECT_EQ(panelRequest, 0);
+}
+
+TEST_F(MainWindowTest, MenuBarAndPanelHoldTheirTextsAndPlaces)
+{
+    HMENU bar = GetMenu(app.mainWindow);
+    ASSERT_EQ(GetMenuItemCount(bar), 4);
+    char text[200];
+    struct Item { HMENU menu; int position; const char* text; int id; };
+    const Item items[] = {
+        {bar, 0, "ファイル(&F)", -1},
+        {GetSubMenu(bar, 0), 0, "アプリケーションの終了(&X)", IDM_EXIT},
+        {bar, 1, "ヘルプ(&H)", -1},
+        {GetSubMenu(bar, 1), 0, "バージョン情報(&A)...", IDM_ABOUT},
+        {bar, 2, "ポート番号の変更", IDM_PORT},
+        {bar, 3, "ログの取得", IDM_LOG},
+    };
+    for (const Item& item : items) {
+        GetMenuStringA(item.menu, item.position, text, sizeof text, MF_BYPOSITION);
+        EXPECT_EQ(std::string(text), sjis(item.text));
+        EXPECT_EQ(static_cast<int>(GetMenuItemID(item.menu, item.position)), item.id) << item.text;
+    }
+
+    // The panel: 190 by 110 pixels at 10,10 of the client area.
+    RECT panel;
+    GetWindowRect(app.panel, &panel);
+    MapWindowPoints(nullptr, app.mainWindow, reinterpret_cast<POINT*>(&panel), 2);
+    EXPECT_EQ(panel.left, 10);
+    EXPECT_EQ(panel.top, 10);
+    EXPECT_EQ(panel.right - panel.left, 190);
+    EXPECT_EQ(panel.bottom - panel.top, 110);
+
+    struct Control { int x, y, width, height; const char* text; int id; };
+    const Control controls[] = {
+        {6, 5, 105, 8, "ＷＥＢサーバーの再生／停止ボタン", -1},
+        {10, 31, 34, 34, "▲", IDC_START_BUTTON},
+        {65, 32, 33, 33, "■", IDC_STOP_BUTTON},
+        {21, 21, 18, 9, "再生", -1},
+        {74, 21, 19, 8, "停止", -1},
+    };
+    HWND child = GetWindow(app.panel, GW_CHILD);
+    for (const Control& control : controls) {
+        ASSERT_TRUE(child) << control.text;
+        EXPECT_TRUE(IsWindowVisible(child)) << control.text;
+        EXPECT_EQ(static_cast<WORD>(GetDlgCtrlID(child)), static_cast<WORD>(control.id)) << control.text;
+        GetWindowTextA(child, text, sizeof text);
+        EXPECT_EQ(std::string(text), sjis(control.text));
+        // Place and size are converted from dialog units each on its own.
+        RECT expected = {control.x, control.y, control.width, control.height};
+        MapDialogRect(app.panel, &expected);
+        expected.right += expected.left;
+        expected.bottom += expected.top;
+        RECT actual;
+        GetWindowRect(child, &actual);
+        MapWindowPoints(nullptr, app.panel, reinterpret_cast<POINT*>(&actual), 2);
+        EXPECT_TRUE(EqualRect(&expected, &actual)) << control.text;
+        child = GetWindow(child, GW_HWNDNEXT);
+    }
+}
+
+TEST_F(MainWindowTest, StartAndStopButtonsRefreshAtTheNextMessage)
+{
+    // The start button's command: the server runs at once, the texts follow
+    // only when the main window gets its next message.
+    SendMessageW(app.panel, WM_COMMAND, MAKEWPARAM(IDC_START_BUTTON, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(app.button(IDC_START_BUTTON)));
+    EXPECT_EQ(ServerState.load(), Running);
+    EXPECT_EQ(panelRequest, 1);
+    expectStoppedTexts();
+    ValidateRect(app.mainWindow, nullptr);
+
+    app.nextMessage();
+    EXPECT_EQ(panelRequest, 0);
+    expectRunningTexts();
+    EXPECT_TRUE(repaintRequested());
+    EXPECT_TRUE(answersOnPort());
+
+    // Start again while running: nothing happens to the server, the flag is set.
+    SendMessageW(app.button(IDC_START_BUTTON), BM_CLICK, 0, 0);
+    app.nextMessage();
+    EXPECT_EQ(ServerState.load(), Running);
+    expectRunningTexts();
+
+    // A port chosen meanwhile, without its own flag, stays off the display
+    // after a stop: a stop rebuilds the run-state texts only.
+    setPort(8080);
+    SendMessageW(app.button(IDC_STOP_BUTTON), BM_CLICK, 0, 0);
+    EXPECT_EQ(ServerState.load(), Stopped);
+    app.nextMessage();
+    EXPECT_EQ(panelRequest, 0);
+    expectStoppedTexts();
+    EXPECT_EQ(std::string(statusTexts.portLine), sjis("Ｗｅｂサーバーのポート番号は [ 80 ] です。"));
+    EXPECT_FALSE(answersOnPort());
+}
+
+TEST_F(MainWindowTest, FailedStartShowsStopped)
+{
+    PortHolder holder;
+    ASSERT_TRUE(holder.bound);
+    SendMessageW(app.button(IDC_START_BUTTON), BM_CLICK, 0, 0);
+    EXPECT_EQ(ServerState.load(), Idle);
+    app.nextMessage();
+    expectStoppedTexts();
+    EXPECT_EQ(panelRequest, 0);
+}
+
+TEST_F(MainWindowTest, StopBeforeAnyStartKeepsStopped)
+{
+    SendMessageW(app.button(IDC_STOP_BUTTON), BM_CLICK, 0, 0);
+    EXPECT_EQ(ServerState.load(), Idle);
+    EXPECT_EQ(panelRequest, 2);
+    app.nextMessage();
+    EXPECT_EQ(panelRequest, 0);
+    expectStoppedTexts();
+}
+
+TEST_F(MainWindowTest, ServesEveryPendingFlagWithinOneMessage)
+{
+    SendMessageW(app.button(IDC_START_BUTTON), BM_CLICK, 0, 0);
+    setPort(8080);
+    logEnabled = 1;
+    panelRequest = 1;
+    portChanged = 1;
+    logSettingChanged = 1;
+    app.nextMessage();
+    EXPECT_EQ(panelRequest, 0);
+    EXPECT_EQ(portChanged, 0);
+    EXPECT_EQ(logSettingChanged, 0);
+    expectRunningTexts();
+    EXPECT_EQ(std::string(statusTexts.portLine), sjis("Ｗｅｂサーバーのポート番号は [ 8080 ] です。"));
+    EXPECT_EQ(std::string(statusTexts.urlLine),
+              sjis("ＵＲＬは [ http://" + hostText() + ":8080/ ] です。"));
+    EXPECT_EQ(std::string(statusTexts.logLine), sjis("ＬＯＧ情報を取得しています。"));
+
+    // Values other than the ones named are left alone.
+    panelRequest = 3;
+    portChanged = 2;
+    logSettingChanged = 2;
+    logEnabled = 0;
+    app.nextMessage();
+    EXPECT_EQ(panelRequest, 3);
+    EXPECT_EQ(portChanged, 2);
+    EXPECT_EQ(logSettingChanged, 2);
+    EXPECT_EQ(std::string(statusTexts.logLine), sjis("ＬＯＧ情報を取得しています。"));
+    panelRequest = portChanged = logSettingChanged = 0;
+}
+
+TEST_F(MainWindowTest, QuitConfirmationNoKeepsEverything)
+{
+    SendMessageW(app.button(IDC_START_BUTTON), BM_CLICK, 0, 0);
+    ASSERT_EQ(ServerState.load(), Running);
+    BoxAnswerer answer;
+    answer.then(pressButton(IDNO));  // close box
+    answer.then(clickButton(IDNO));  // File menu
+    answer.then(pressButton(IDNO));  // system menu's close
+    SendMessageW(app.mainWindow, WM_CLOSE, 0, 0);
+    SendMessageW(app.mainWindow, WM_COMMAND, MAKEWPARAM(IDM_EXIT, 0), 0);
+    SendMessageW(app.mainWindow, WM_SYSCOMMAND, SC_CLOSE, 0);
+
+    ASSERT_EQ(answer.seen().size(), 3u);
+    for (const SeenBox& box : answer.seen()) {
+        EXPECT_EQ(box.caption, sjis(ConfirmCaption));
+        EXPECT_EQ(box.text, sjis("Harborlight\nアプリケーションを終了します。\n宜しいですか？。"));
+    }
+    EXPECT_TRUE(IsWindow(app.mainWindow));
+    EXPECT_TRUE(app.pump()) << "no quit message after No";
+    EXPECT_EQ(ServerState.load(), Running);
+    EXPECT_TRUE(answersOnPort());
+}
+
+TEST_F(MainWindowTest, QuitConfirmationYesEndsTheLoopWithZero)
+{
+    SendMessageW(app.button(IDC_START_BUTTON), BM_CLICK, 0, 0);
+    BoxAnswerer answer;
+    answer.then(clickButton(IDYES));
+    PostMessageW(app.mainWindow, WM_COMMAND, MAKEWPARAM(IDM_EXIT, 0), 0);
+    EXPECT_EQ(runMessageLoop(app.mainWindow, app.accelerators), 0);
+    ASSERT_EQ(answer.seen().size(), 1u);
+    EXPECT_FALSE(IsWindow(app.mainWindow));
+    EXPECT_FALSE(IsWindow(app.panel));
+    // The window leaves the server to the engine's teardown at process end.
+    EXPECT_EQ(ServerState.load(), Running);
+}
+
+enum class Opener { Menu, AltQuestion, AltSlash, AltShiftSlashOnButton };
+
+struct AboutCase {
+    Opener opener;
+    std::function<void(HWND)> closer;
+    const char* name;
+};
+
+TEST_F(MainWindowTest, VersionBoxOpensFromMenuAndShortcutsAndCloses)
+{
+    const AboutCase cases[] = {
+        {Opener::Menu, clickButton(IDOK), "menu, OK"},
+        {Opener::Menu, pressEscape(), "menu, Esc"},
+        {Opener::AltQuestion, closeBox(), "Alt+?, close box"},
+        {Opener::AltSlash, clickButton(IDOK), "Alt+/, OK"},
+        {Opener::AltSlash, pressEscape(), "Alt+/, Esc"},
+        // Focus on a panel button, as after a click on it: still the box.
+        {Opener::AltShiftSlashOnButton, closeBox(), "Alt+Shift+? on the start button"},
+    };
+    for (const AboutCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        BoxAnswerer answer;
+        answer.then(c.closer);
+        switch (c.opener) {
+        case Opener::Menu:
+            PostMessageW(app.mainWindow, WM_COMMAND, MAKEWPARAM(IDM_ABOUT, 0), 0);
+            app.pump();
+            break;
+        case Opener::AltQuestion:
+            pressAltChar(app, app.mainWindow, '?');
+            break;
+        case Opener::AltSlash:
+            pressAltChar(app, app.mainWindow, '/');
+            break;
+        case Opener::AltShiftSlashOnButton:
+            SetFocus(app.button(IDC_START_BUTTON));
+            pressAltChar(app, app.button(IDC_START_BUTTON), '?', true);
+            break;
+        }
+        ASSERT_EQ(answer.seen().size(), 1u);
+        HWND box = answer.seen()[0].window;
+        EXPECT_EQ(answer.seen()[0].caption, sjis("バージョン情報"));
+        EXPECT_FALSE(IsWindow(box)) << "the box is still open";
+        EXPECT_TRUE(IsWindowEnabled(app.mainWindow));
+    }
+    // Plain characters and other Alt keys do not open it.
+    BoxAnswerer none;
+    pressAltChar(app, app.mainWindow, 'a');
+    PostMessageW(app.mainWindow, WM_CHAR, '?', 1);
+    app.pump();
+    EXPECT_TRUE(none.seen().empty());
+}
+
+TEST_F(MainWindowTest, VersionBoxShowsIconNameAndOk)
+{
+    BoxAnswerer answer;
+    std::string staticText;
+    HWND icon = nullptr;
+    RECT place = {};
+    answer.then([&](HWND box) {
+        icon = GetDlgItem(box, IDC_ABOUT_ICON);
+        char text[100];
+        GetWindowTextA(GetWindow(icon, GW_HWNDNEXT), text, sizeof text);
+        staticText = text;
+        // The template's place is that of the box's client area.
+        RECT r = {22, 17, 0, 0};
+        MapDialogRect(box, &r);
+        POINT origin = {0, 0};
+        ClientToScreen(box, &origin);
+        ScreenToClient(app.mainWindow, &origin);
+        place = {origin.x, origin.y, r.left, r.top};
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+    });
+    SendMessageW(app.mainWindow, WM_COMMAND, IDM_ABOUT, 0);
+    ASSERT_EQ(answer.seen().size(), 1u);
+    EXPECT_EQ(staticText, "Harborlight version 1.1");
+    EXPECT_TRUE(icon);
+    // Placed at 22,17 dialog units from the main window's client origin.
+    EXPECT_EQ(place.left, place.right);
+    EXPECT_EQ(place.top, place.bottom);
+}
+
+TEST_F(MainWindowTest, MenuBarCommandsOpenTheSettingsDialogs)
+{
+    BoxAnswerer answer;
+    answer.then(pressButton(IDCANCEL));
+    answer.then(pressEscape());
+    SendMessageW(app.mainWindow, WM_COMMAND, IDM_PORT, 0);
+    SendMessageW(app.mainWindow, WM_COMMAND, IDM_LOG, 0);
+    ASSERT_EQ(answer.seen().size(), 2u);
+    EXPECT_EQ(answer.seen()[0].caption, sjis("ポート番号の設定"));
+    EXPECT_EQ(answer.seen()[1].caption, sjis("ログファイルの取得"));
+}
+
+}  // namespace
