@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <string>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -17,6 +18,13 @@
 namespace {
 
 int peer = -1;
+std::string workDir;
+
+void removeWorkDir()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(workDir, ignored);
+}
 
 void writeFile(const char* name, std::size_t size)
 {
@@ -72,13 +80,42 @@ bool staysInDataOnWindows(const std::string& path)
     }
 }
 
+// The engine works in its own directory, so the corpus directories and the
+// place for crash inputs are pinned to where the run began.
+void keepPathsAbsolute(int* argc, char*** argv)
+{
+    static std::vector<std::string> texts;
+    static std::vector<char*> pointers;
+    char here[4096];
+    if (!getcwd(here, sizeof here))
+        std::abort();
+    bool artifactPrefix = false;
+    for (int i = 0; i < *argc; ++i) {
+        std::string arg = (*argv)[i];
+        artifactPrefix |= arg.rfind("-artifact_prefix=", 0) == 0;
+        if (i > 0 && arg[0] != '-' && arg[0] != '/')
+            arg = std::string(here) + "/" + arg;
+        texts.push_back(arg);
+    }
+    if (!artifactPrefix)
+        texts.push_back(std::string("-artifact_prefix=") + here + "/");
+    for (std::string& text : texts)
+        pointers.push_back(&text[0]);
+    pointers.push_back(nullptr);
+    *argc = static_cast<int>(texts.size());
+    *argv = pointers.data();
+}
+
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
+    keepPathsAbsolute(argc, argv);
     char dir[] = "/tmp/harborlight-fuzz-XXXXXX";
     if (!mkdtemp(dir) || chdir(dir) != 0)
         std::abort();
+    workDir = dir;
+    std::atexit(removeWorkDir);
     mkdir("DATA", 0755);
     mkdir("DATA/sub", 0755);
     writeFile("DATA/a.txt", 3000);
