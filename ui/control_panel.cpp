@@ -38,7 +38,7 @@ bool pressPanelButton(int controlId)
     }
 }
 
-INT_PTR CALLBACK ControlPanelProc(HWND, UINT message, WPARAM wParam, LPARAM)
+INT_PTR CALLBACK ControlPanelProc(HWND panel, UINT message, WPARAM wParam, LPARAM)
 {
     switch (message) {
     case WM_INITDIALOG:
@@ -46,7 +46,14 @@ INT_PTR CALLBACK ControlPanelProc(HWND, UINT message, WPARAM wParam, LPARAM)
     case WM_COMMAND:
         // Every command starts with a short pause, as in the settings dialogs.
         Sleep(1);
-        return pressPanelButton(LOWORD(wParam)) ? TRUE : FALSE;
+        if (!pressPanelButton(LOWORD(wParam)))
+            return FALSE;
+        // The main window serves panelRequest at its next message. A button
+        // pressed from the keyboard, or clicked without moving the mouse
+        // afterwards, brings it none, and the display would go on showing the
+        // old state; an empty message makes the next one come now.
+        PostMessageW(GetParent(panel), WM_NULL, 0, 0);
+        return TRUE;
     default:
         return FALSE;
     }

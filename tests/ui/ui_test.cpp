@@ -195,6 +195,27 @@ TEST_F(MainWindowTest, StartAndStopButtonsRefreshAtTheNextMessage)
     EXPECT_FALSE(answersOnPort());
 }
 
+TEST_F(MainWindowTest, ButtonPressedFromKeyboardRefreshesWithoutFurtherInput)
+{
+    // Space on the focused button: no mouse message reaches the main window,
+    // yet what is queued after the press is enough to show the outcome.
+    HWND start = app.button(IDC_START_BUTTON);
+    SetFocus(start);
+    SendMessageW(start, WM_KEYDOWN, VK_SPACE, 0);
+    SendMessageW(start, WM_KEYUP, VK_SPACE, 0xC0000001);
+    ASSERT_EQ(ServerState.load(), Running);
+    app.pump();
+    EXPECT_EQ(panelRequest, 0);
+    expectRunningTexts();
+
+    HWND stop = app.button(IDC_STOP_BUTTON);
+    SetFocus(stop);
+    SendMessageW(stop, WM_KEYDOWN, VK_SPACE, 0);
+    SendMessageW(stop, WM_KEYUP, VK_SPACE, 0xC0000001);
+    app.pump();
+    expectStoppedTexts();
+}
+
 TEST_F(MainWindowTest, FailedStartShowsStopped)
 {
     PortHolder holder;
