@@ -1,0 +1,662 @@
+#!/usr/bin/env python3
+"""Interleaved benchmark of harborlight-serve against the floor and its peers.
+
+Runs inside a private network namespace that bench/run.sh made (loopback
+only), so every server binds 127.0.0.1 and nothing leaves the namespace.
+Servers are pinned to one core and the load (ab, curl) to another. Each
+repetition runs every measurement for every server back to back, in an order
+that rotates from one repetition to the next, so a noisy moment on this
+shared machine hits all servers alike; the tables give medians and each
+median's ratio to the floor's median.
+
+Every load run is bounded in requests and in seconds; every server is
+started here and ended by its own process id.
+"""
+import argparse
+import csv
+import os
+import re
+import shutil
+import signal
+import statistics
+import subprocess
+import sys
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+ADDRESS = "127.0.0.1"
+SERVER_CORE = "0"
+LOAD_CORE = "1"
+
+# (key, what the table calls it)
+MEASUREMENTS = [
+    ("page1", "test page (279 B), 1 client, req/s"),
+    ("page32", "test page (279 B), 32 clients, req/s"),
+    ("p99", "test page, 1 client, p99 latency, ms"),
+    ("log1", "test page, 1 client, logging on, req/s"),
+    ("f3000", "3,000-byte file, 1 client, req/s"),
+    ("f1m", "1 MiB file, 1 client, MB/s"),
+    ("f100m", "100 MiB file (curl), seconds"),
+]
+LOWER_IS_BETTER = {"p99", "f100m"}
+
+
+class BenchError(Exception):
+    pass
+
+
+def log(text):
+    print(text, flush=True)
+
+
+# ---------------------------------------------------------------- servers
+
+class Server:
+    """One server process (or two, for a peer that logs on a second port)."""
+
+    def __init__(self, key, title, start, log_start=None, logs_on_next_port=False):
+        self.key = key
+        self.title = title
+        self._start = start
+        self._log_start = log_start
+        self.logs_on_next_port = logs_on_next_port
+        self.procs = []
+        self.port = None
+        self.log_port = None
+        self.note = ""
+
+    def start(self, port):
+        self.port = port
+        self.procs.append(self._start(port))
+        if self.logs_on_next_port:
+            self.log_port = port + 1
+        if self._log_start:
+            self.log_port = port + 1
+            proc = self._log_start(port + 1)
+            if proc:
+                self.procs.append(proc)
+
+    def stop(self):
+        for proc in self.procs:
+            if proc.poll() is None:
+                proc.send_signal(signal.SIGTERM)
+        deadline = time.monotonic() + 5
+        for proc in self.procs:
+            try:
+                proc.wait(timeout=max(0.1, deadline - time.monotonic()))
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.wait(timeout=5)
+        self.procs = []
+
+
+def pinned(argv):
+    return ["taskset", "-c", SERVER_CORE] + argv
+
+
+def spawn(argv, cwd, env=None, banner=None):
+    """Starts a server and, when it prints a banner, waits for that line."""
+    out = subprocess.PIPE if banner else subprocess.DEVNULL
+    proc = subprocess.Popen(pinned(argv), cwd=cwd, env=env, stdout=out,
+                            stderr=subprocess.DEVNULL, text=True)
+    if banner:
+        line = read_line(proc, 60)
+        if not re.search(banner, line or ""):
+            proc.kill()
+            proc.wait()
+            raise BenchError("%s did not start: %r" % (argv[0], line))
+        proc.banner = line.strip()
+        # Keep reading in the background so a full pipe never blocks it.
+        proc.stdout_thread = drain_in_background(proc.stdout)
+    return proc
+
+
+def read_line(proc, seconds):
+    import selectors
+    sel = selectors.DefaultSelector()
+    sel.register(proc.stdout, selectors.EVENT_READ)
+    if not sel.select(seconds):
+        return None
+    return proc.stdout.readline()
+
+
+def drain_in_background(stream):
+    import threading
+    thread = threading.Thread(target=lambda: [None for _ in stream], daemon=True)
+    thread.start()
+    return thread
+
+
+def wait_for_port(port, seconds):
+    import socket
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        with socket.socket() as s:
+            s.settimeout(0.5)
+            if s.connect_ex((ADDRESS, port)) == 0:
+                return
+        time.sleep(0.05)
+    raise BenchError("nothing listens on port %d" % port)
+
+
+def make_servers(work, data, args):
+    floor = os.path.join(work, "floor")
+    serve = os.path.join(ROOT, "build", "native", "harborlight-serve")
+
+    def site(name):
+        """A working directory whose DATA is the shared document folder."""
+        d = os.path.join(work, name)
+        os.makedirs(d, exist_ok=True)
+        link = os.path.join(d, "DATA")
+        if not os.path.islink(link):
+            os.symlink(data, link)
+        shutil.rmtree(os.path.join(d, "LOG"), ignore_errors=True)
+        return d
+
+    servers = [
+        Server("floor", "floor",
+               lambda p: spawn([floor, ADDRESS, str(p), data], work, banner="floor serving"),
+               lambda p: spawn([floor, ADDRESS, str(p), data, os.path.join(site("floor-log"), "floor.log")],
+                               work, banner="floor serving")),
+        Server("harborlight", "Harborlight",
+               lambda p: spawn([serve, "--port", str(p)], site("hl"), banner=r"Harborlight is serving DATA/ at http://127\.0\.0\.1:"),
+               lambda p: spawn([serve, "--port", str(p), "--log"], site("hl-log"), banner=r"Harborlight is serving DATA/ at http://127\.0\.0\.1:")),
+    ]
+    for i, spec in enumerate(args.also):
+        name, _, path = spec.partition("=")
+        path = os.path.abspath(path)
+        servers.append(Server("also%d" % i, name,
+                              lambda p, path=path, i=i: spawn([path, "--port", str(p)], site("also%d" % i), banner=r"serving DATA/ at http://127\.0\.0\.1:"),
+                              lambda p, path=path, i=i: spawn([path, "--port", str(p), "--log"], site("also%d-log" % i), banner=r"serving DATA/ at http://127\.0\.0\.1:")))
+    if shutil.which("nginx") and "nginx" not in args.skip:
+        servers.append(Server("nginx", "nginx (1 worker)", lambda p: start_nginx(work, data, p),
+                              logs_on_next_port=True))
+    if shutil.which("lighttpd") and "lighttpd" not in args.skip:
+        servers.append(Server("lighttpd", "lighttpd",
+                              lambda p: start_lighttpd(work, data, p, False),
+                              lambda p: start_lighttpd(work, data, p, True)))
+    if "python" not in args.skip:
+        servers.append(Server("python", "python3 http.server",
+                              lambda p: start_python(data, p)))
+    exe = os.path.join(ROOT, "build", "windows", "harborlight-serve.exe")
+    if shutil.which("wine") and os.path.exists(exe) and "wine" not in args.skip:
+        servers.append(Server("wine", "Harborlight under Wine",
+                              lambda p: start_wine(exe, site("wine"), p, False),
+                              lambda p: start_wine(exe, site("wine-log"), p, True)))
+    return servers
+
+
+def start_nginx(work, data, port):
+    # One worker; access log off on the first port and on for the second;
+    # sendfile left at nginx's own default.
+    d = os.path.join(work, "nginx")
+    os.makedirs(d, exist_ok=True)
+    conf = os.path.join(d, "nginx.conf")
+    with open(conf, "w") as f:
+        f.write("""user root;
+worker_processes 1;
+daemon off;
+pid %(d)s/nginx.pid;
+error_log %(d)s/error.log;
+events { worker_connections 1024; }
+http {
+    access_log off;
+    client_body_temp_path %(d)s/body;
+    server {
+        listen %(a)s:%(p)d;
+        root %(data)s;
+        index index.html;
+    }
+    server {
+        listen %(a)s:%(q)d;
+        root %(data)s;
+        index index.html;
+        access_log %(d)s/access.log;
+    }
+}
+""" % {"d": d, "a": ADDRESS, "p": port, "q": port + 1, "data": data})
+    proc = spawn(["nginx", "-e", os.path.join(d, "error.log"), "-p", d, "-c", conf], d)
+    wait_for_port(port, 10)
+    return proc
+
+
+def start_lighttpd(work, data, port, with_log):
+    d = os.path.join(work, "lighttpd-log" if with_log else "lighttpd")
+    os.makedirs(d, exist_ok=True)
+    conf = os.path.join(d, "lighttpd.conf")
+    with open(conf, "w") as f:
+        f.write('server.document-root = "%s"\n' % data)
+        f.write('server.bind = "%s"\nserver.port = %d\n' % (ADDRESS, port))
+        f.write('server.errorlog = "%s/error.log"\n' % d)
+        f.write('index-file.names = ( "index.html" )\n')
+        f.write('mimetype.assign = ( ".html" => "text/html", "" => "application/octet-stream" )\n')
+        if with_log:
+            f.write('server.modules += ( "mod_accesslog" )\n')
+            f.write('accesslog.filename = "%s/access.log"\n' % d)
+    proc = spawn(["lighttpd", "-D", "-f", conf], d)
+    wait_for_port(port, 10)
+    return proc
+
+
+def start_python(data, port):
+    proc = spawn([sys.executable, "-m", "http.server", str(port), "--bind", ADDRESS,
+                  "--directory", data], data)
+    wait_for_port(port, 15)
+    return proc
+
+
+def start_wine(exe, cwd, port, with_log):
+    env = dict(os.environ)
+    env["WINEDEBUG"] = "-all"
+    env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
+    argv = ["wine", exe, "--port", str(port)] + (["--log"] if with_log else [])
+    return spawn(argv, cwd, env=env, banner=r"Harborlight is serving DATA/ at http://127\.0\.0\.1:")
+
+
+# ---------------------------------------------------------------- load
+
+def ab(url, clients, seconds, max_requests, expect_length):
+    """One ab run, HTTP/1.0 without keep-alive; refuses any failure."""
+    csv_path = "/tmp/harborlight-bench-ab.csv"
+    argv = ["taskset", "-c", LOAD_CORE, "ab", "-q", "-S", "-s", "10", "-t", str(seconds),
+            "-n", str(max_requests), "-c", str(clients), "-e", csv_path, url]
+    try:
+        run = subprocess.run(argv, capture_output=True, text=True, timeout=seconds + 40)
+    except subprocess.TimeoutExpired:
+        raise BenchError("ab did not finish: %s" % url)
+    text = run.stdout
+    if run.returncode != 0:
+        raise BenchError("ab failed on %s: %s" % (url, (run.stderr or text).strip()[-300:]))
+
+    def field(name):
+        m = re.search(r"^%s:\s+([\d.]+)" % re.escape(name), text, re.M)
+        if not m:
+            raise BenchError("ab said no %r for %s" % (name, url))
+        return float(m.group(1))
+
+    failed = field("Failed requests")
+    non2xx = re.search(r"^Non-2xx responses:\s+(\d+)", text, re.M)
+    length = field("Document Length")
+    if failed or non2xx or length != expect_length:
+        raise BenchError("ab on %s: %d failed, %s non-2xx, length %d (want %d)"
+                         % (url, failed, non2xx.group(1) if non2xx else 0, length, expect_length))
+    result = {
+        "rps": field("Requests per second"),
+        "bytes": field("Total transferred"),
+        "seconds": field("Time taken for tests"),
+        "complete": field("Complete requests"),
+    }
+    with open(csv_path) as f:
+        for row in csv.reader(f):
+            if row and row[0] == "99":
+                result["p99"] = float(row[1])
+    return result
+
+
+def curl_seconds(url, expect_bytes, limit):
+    argv = ["taskset", "-c", LOAD_CORE, "curl", "-s", "--http1.0", "--max-time", str(limit),
+            "-o", "/dev/null", "-w", "%{http_code} %{size_download} %{time_total}", url]
+    run = subprocess.run(argv, capture_output=True, text=True, timeout=limit + 10)
+    parts = run.stdout.split()
+    if run.returncode != 0 or len(parts) != 3 or parts[0] != "200" or int(parts[1]) != expect_bytes:
+        raise BenchError("curl on %s: exit %d, %r" % (url, run.returncode, run.stdout))
+    return float(parts[2])
+
+
+# ---------------------------------------------------------------- session
+
+def make_data(work):
+    data = os.path.join(work, "DATA")
+    shutil.rmtree(data, ignore_errors=True)
+    os.makedirs(data)
+    sizes = {"f3000.bin": 3000, "f1m.bin": 1 << 20, "f100m.bin": 100 << 20}
+    for name, size in sizes.items():
+        with open(os.path.join(data, name), "wb") as f:
+            block = bytes(range(256)) * 4096
+            left = size
+            while left:
+                f.write(block[:min(left, len(block))])
+                left -= min(left, len(block))
+    return data
+
+
+# Requests per ab run (full run; --quick takes a third), so that one run of a
+# fast server lasts a fraction of a second and the servers alternate often.
+COUNTS = {"page1": 2000, "page32": 4000, "log1": 2000, "f3000": 1500, "f1m": 150}
+TIME_CAP = 8  # seconds any one ab run may take
+
+
+def measure(server, key, args):
+    n = max(COUNTS.get(key, 1) // (3 if args.quick else 1), 10)
+    if server.key in ("python", "wine"):
+        n = max(n // 4, 10)  # the slow ones: fewer requests, same bound in time
+    base = "http://%s:%d/" % (ADDRESS, server.port)
+    if key == "page1":
+        r = ab(base, 1, TIME_CAP, n, 279)
+        return {"page1": r["rps"], "p99": r["p99"]}
+    if key == "page32":
+        return {"page32": ab(base, 32, TIME_CAP, n, 279)["rps"]}
+    if key == "log1":
+        if not server.log_port:
+            return {}
+        return {"log1": ab("http://%s:%d/" % (ADDRESS, server.log_port), 1, TIME_CAP, n, 279)["rps"]}
+    if key == "f3000":
+        return {"f3000": ab(base + "f3000.bin", 1, TIME_CAP, n, 3000)["rps"]}
+    if key == "f1m":
+        r = ab(base + "f1m.bin", 1, TIME_CAP, n, 1 << 20)
+        return {"f1m": r["bytes"] / r["seconds"] / 1e6}
+    if key == "f100m":
+        return {"f100m": curl_seconds(base + "f100m.bin", 100 << 20, 120)}
+    raise KeyError(key)
+
+
+def session(args):
+    work = os.path.join(ROOT, "build", "bench")
+    os.makedirs(work, exist_ok=True)
+    data = make_data(work)
+    subprocess.run(["cc", "-O2", "-Wall", "-o", os.path.join(work, "floor"),
+                    os.path.join(ROOT, "bench", "floor.c")], check=True)
+
+    servers = make_servers(work, data, args)
+    # Harborlight writes the test page; every server then serves that file.
+    hl = servers[1]
+    hl.start(18100)
+    try:
+        subprocess.run(["curl", "-s", "-o", "/dev/null", "http://%s:18100/" % ADDRESS],
+                       check=True, timeout=10)
+    finally:
+        hl.stop()
+    if os.path.getsize(os.path.join(data, "index.html")) != 279:
+        raise BenchError("the test page is not 279 bytes")
+
+    started = []
+    try:
+        for i, s in enumerate(servers):
+            try:
+                s.start(18000 + 10 * i)
+                started.append(s)
+                banner = getattr(s.procs[0], "banner", "")
+                log("started %-24s port %d %s" % (s.title, s.port, banner))
+            except (BenchError, OSError) as e:
+                log("skipped %s: %s" % (s.title, e))
+                s.stop()
+        if len(started) < 2 or started[0].key != "floor" or started[1].key != "harborlight":
+            raise BenchError("the floor and Harborlight must both run")
+        results, failures = run_rounds(started, args)
+        return started, results, failures
+    finally:
+        for s in started:
+            s.stop()
+
+
+def run_rounds(servers, args):
+    # results[server][measurement] = [(repetition, value)]
+    results = {s.key: {k: [] for k, _ in MEASUREMENTS} for s in servers}
+    failures = []
+    tests = ["page1", "page32", "log1", "f3000", "f1m", "f100m"]
+    # Warm every server and the page cache.
+    for s in servers:
+        for path, length, count in (("", 279, 300), ("f1m.bin", 1 << 20, 20)):
+            try:
+                ab("http://%s:%d/%s" % (ADDRESS, s.port, path), 1, 1, count, length)
+            except BenchError as e:
+                failures.append("%s warm-up: %s" % (s.title, e))
+    began = time.monotonic()
+    for rep in range(args.reps):
+        order = servers[rep % len(servers):] + servers[:rep % len(servers)]
+        for key in tests:
+            for s in order:
+                if s.key in ("python", "wine") and key == "f100m" and rep % 3:
+                    continue  # slow: every third repetition is enough
+                try:
+                    for k, v in measure(s, key, args).items():
+                        results[s.key][k].append((rep, v))
+                except BenchError as e:
+                    failures.append("%s %s: %s" % (s.title, key, e))
+                    log("FAILED %s %s: %s" % (s.title, key, e))
+        log("repetition %d of %d done, %.0f s" % (rep + 1, args.reps, time.monotonic() - began))
+    return results, failures
+
+
+# ---------------------------------------------------------------- report
+
+def median(values):
+    return statistics.median(values) if values else None
+
+
+def faster_by(value, floor_value, key):
+    """A value against the floor's: 1.00 is the floor, higher is faster."""
+    if value is None or not floor_value:
+        return None
+    return floor_value / value if key in LOWER_IS_BETTER else value / floor_value
+
+
+def paired_ratios(results, who, key):
+    """Ratios to the floor's run of the same repetition, taken seconds apart."""
+    floor = dict(results["floor"][key])
+    return [faster_by(v, floor[rep], key) for rep, v in results[who][key] if rep in floor]
+
+
+def summarize(servers, results):
+    """For each server and measurement: (median value, median paired ratio, ratio spread)."""
+    table = {}
+    for s in servers:
+        table[s.key] = {}
+        for key, _ in MEASUREMENTS:
+            values = [v for _, v in results[s.key][key]]
+            ratios = paired_ratios(results, s.key, key)
+            spread = None
+            if len(ratios) >= 4:
+                q = statistics.quantiles(ratios, n=4)
+                spread = (q[2] - q[0]) / 2
+            table[s.key][key] = (median(values), median(ratios), spread)
+    return table
+
+
+def fmt(value, key):
+    if value is None:
+        return "–"
+    if key == "p99":
+        return "%.3f" % value
+    if key == "f100m":
+        return "%.2f" % value
+    if value >= 100:
+        return "%.0f" % value
+    return "%.1f" % value
+
+
+def report(servers, results, failures):
+    summary = summarize(servers, results)
+    lines = ["| Measurement | " + " | ".join(s.title for s in servers) + " |",
+             "|---|" + "---:|" * len(servers)]
+    for key, label in MEASUREMENTS:
+        cells = []
+        for s in servers:
+            value, ratio, _ = summary[s.key][key]
+            if value is None:
+                cells.append("–")
+            elif s.key == "floor":
+                cells.append(fmt(value, key))
+            else:
+                cells.append("%s (%.2f)" % (fmt(value, key), ratio))
+        lines.append("| %s | %s |" % (label, " | ".join(cells)))
+    table = "\n".join(lines)
+
+    def ratio(who, key):
+        return summary.get(who, {}).get(key, (None, None, None))[1]
+
+    def noise(who, key):
+        return summary.get(who, {}).get(key, (None, None, None))[2] or 0
+
+    checks = []
+
+    def check(text, ok):
+        checks.append("- %s %s" % ("yes:" if ok else "NO: ", text))
+
+    labels = dict(MEASUREMENTS)
+    for key, goal in (("page1", 0.95), ("page32", 0.95), ("f1m", 0.9), ("f100m", 0.9)):
+        r = ratio("harborlight", key)
+        check("%s: %.2f of the floor, ±%.2f (goal %.2f or better)"
+              % (labels[key], r or 0, noise("harborlight", key), goal), r is not None and r >= goal)
+    hl_page = dict(results["harborlight"]["page1"])
+    costs = [1 - v / hl_page[rep] for rep, v in results["harborlight"]["log1"] if rep in hl_page]
+    if costs:
+        cost = median(costs)
+        check("logging on costs %.1f%% at 1 client (paired with logging off; goal 10%% or less)" % (100 * cost),
+              cost <= 0.10)
+    for peer in ("nginx", "lighttpd"):
+        for key in ("page1", "page32"):
+            a, b = ratio("harborlight", key), ratio(peer, key)
+            if a and b:
+                slack = noise("harborlight", key) + noise(peer, key)
+                check("test page, %s: Harborlight %.2f, %s %.2f of the floor (noise ±%.2f)" % (
+                    "1 client" if key == "page1" else "32 clients", a, peer, b, slack), a >= b - slack)
+    hl_fail = [f for f in failures if f.startswith("Harborlight ") and "under Wine" not in f]
+    check("no failed or dropped request for Harborlight (every ab run: 0 failed, 0 non-2xx, all completed)",
+          not hl_fail)
+    wine_text = ""
+    if ratio("wine", "page1"):
+        wine_text = ("Wine: Harborlight's Windows engine under Wine serves the test page at %.2f of the native "
+                     "floor at 1 client and %.2f at 32 clients, the 3,000-byte file at %.2f, a 1 MiB file at %.2f "
+                     "and the 100 MiB file at %.2f." % tuple(
+                         ratio("wine", k) or 0 for k in ("page1", "page32", "f3000", "f1m", "f100m")))
+    return table, checks, wine_text, summary
+
+
+def write_svg(path, servers, summary):
+    """Grouped bars: each server's ratio to the floor for each measurement."""
+    keys = [k for k, _ in MEASUREMENTS if k != "p99"]
+    short = {"page1": "page, 1 client", "page32": "page, 32 clients", "log1": "page, log on",
+             "f3000": "3,000 B", "f1m": "1 MiB", "f100m": "100 MiB"}
+    palette = ["#888888", "#1f77b4", "#2ca02c", "#ff7f0e", "#9467bd", "#d62728", "#8c564b"]
+    shown = servers
+    width, height = 860, 380
+    left, right, top, bottom = 60, 20, 40, 90
+    plot_w, plot_h = width - left - right, height - top - bottom
+    top_ratio = 2.0
+    group_w = plot_w / len(keys)
+    bar_w = group_w * 0.8 / len(shown)
+
+    def y(v):
+        return top + plot_h * (1 - min(v, top_ratio) / top_ratio)
+
+    out = ['<svg xmlns="http://www.w3.org/2000/svg" width="%d" height="%d" '
+           'font-family="sans-serif" font-size="12">' % (width, height),
+           '<rect width="100%" height="100%" fill="white"/>',
+           '<text x="%d" y="22" font-size="15">Speed relative to the floor (1.0 = floor; higher is faster; '
+           'for 100 MiB, floor time / time)</text>' % left]
+    for tick in (0, 0.5, 1.0, 1.5, 2.0):
+        yy = y(tick)
+        out.append('<line x1="%d" x2="%d" y1="%.1f" y2="%.1f" stroke="%s"/>'
+                   % (left, width - right, yy, yy, "#444" if tick == 1.0 else "#ddd"))
+        out.append('<text x="%d" y="%.1f" text-anchor="end">%.1f</text>' % (left - 6, yy + 4, tick))
+    for g, key in enumerate(keys):
+        x0 = left + g * group_w + group_w * 0.1
+        for i, s in enumerate(shown):
+            v = 1.0 if s.key == "floor" and summary["floor"][key][0] else summary[s.key][key][1]
+            if v is None:
+                continue
+            x = x0 + i * bar_w
+            out.append('<rect x="%.1f" y="%.1f" width="%.1f" height="%.1f" fill="%s"><title>%s, %s: %.2f</title></rect>'
+                       % (x, y(v), bar_w - 1, top + plot_h - y(v), palette[i % len(palette)], s.title, short[key], v))
+            if v > top_ratio:  # off the scale: say how far
+                out.append('<text x="%.1f" y="%.1f" font-size="9" text-anchor="middle">%.0f×</text>'
+                           % (x + bar_w / 2, top - 3, v))
+        out.append('<text x="%.1f" y="%d" text-anchor="middle">%s</text>'
+                   % (left + g * group_w + group_w / 2, top + plot_h + 16, short[key]))
+    lx = left
+    for i, s in enumerate(shown):
+        out.append('<rect x="%d" y="%d" width="12" height="12" fill="%s"/>' % (lx, height - 40, palette[i % len(palette)]))
+        out.append('<text x="%d" y="%d">%s</text>' % (lx + 16, height - 30, s.title))
+        lx += 30 + 7 * len(s.title)
+    out.append("</svg>")
+    with open(path, "w") as f:
+        f.write("\n".join(out) + "\n")
+
+
+def describe_environment():
+    def sh(cmd):
+        try:
+            return subprocess.run(cmd, shell=True, capture_output=True, text=True, timeout=10).stdout.strip()
+        except subprocess.TimeoutExpired:
+            return "?"
+    return {
+        "kernel": sh("uname -r"),
+        "cpu": sh("grep -m1 'model name' /proc/cpuinfo | cut -d: -f2").strip(),
+        "cores": sh("nproc"),
+        "load": sh("cut -d' ' -f1-3 /proc/loadavg"),
+        "somaxconn": sh("cat /proc/sys/net/core/somaxconn"),
+        "nginx": sh("nginx -v 2>&1 | sed 's/.*nginx\\///'"),
+        "lighttpd": sh("lighttpd -v 2>&1 | head -1 | cut -d' ' -f1 | cut -d/ -f2"),
+        "python": sh(sys.executable + " -V | cut -d' ' -f2"),
+        "ab": sh("ab -V | head -1 | cut -d' ' -f5"),
+        "wine": sh("wine --version 2>/dev/null"),
+        "commit": sh("git -C %s rev-parse --short HEAD" % ROOT),
+    }
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--quick", action="store_true", help="a third of the requests, 6 repetitions")
+    parser.add_argument("--reps", type=int, help="repetitions (default 15, quick 6)")
+    parser.add_argument("--skip", default="", help="comma-separated: nginx,lighttpd,python,wine")
+    parser.add_argument("--also", action="append", default=[], metavar="NAME=PATH",
+                        help="another harborlight-serve build to measure beside this one")
+    parser.add_argument("--no-write", action="store_true", help="print only; leave docs/ alone")
+    args = parser.parse_args()
+    args.reps = args.reps or (6 if args.quick else 15)
+    args.skip = set(filter(None, args.skip.split(",")))
+
+    env = describe_environment()
+    began = time.monotonic()
+    try:
+        servers, results, failures = session(args)
+    except BenchError as e:
+        log("benchmark failed: %s" % e)
+        return 1
+    table, checks, wine_text, summary = report(servers, results, failures)
+    elapsed = time.monotonic() - began
+
+    text = [table, ""]
+    text.append("Medians of %d interleaved repetitions. In brackets: the median over the repetitions of the "
+                "ratio to the floor's run in the same repetition (higher is better, also for latency and "
+                "time). MB/s counts 10^6 bytes." % args.reps)
+    text += ["", "Goals:"] + checks
+    if wine_text:
+        text += ["", wine_text]
+    if failures:
+        text += ["", "Failures:"] + ["- " + f for f in failures]
+    text += ["", "Machine: %(cpu)s, %(cores)s cores, kernel %(kernel)s, load average %(load)s at the start; "
+             "somaxconn %(somaxconn)s; ab %(ab)s, nginx %(nginx)s, lighttpd %(lighttpd)s, "
+             "Python %(python)s, %(wine)s; commit %(commit)s. The run took %(took)d s." % dict(env, took=elapsed)]
+    body = "\n".join(text)
+    log("\n" + body)
+
+    if not args.no_write:
+        write_docs(body, servers, summary, args)
+    return 0 if not failures else 3
+
+
+def write_docs(body, servers, summary, args):
+    docs = os.path.join(ROOT, "docs")
+    os.makedirs(docs, exist_ok=True)
+    write_svg(os.path.join(docs, "performance.svg"), servers, summary)
+    path = os.path.join(docs, "performance.md")
+    begin, end = "<!-- bench:begin -->", "<!-- bench:end -->"
+    block = "%s\n%s%s\n%s" % (begin, "(quick run)\n\n" if args.quick else "", body, end)
+    if os.path.exists(path):
+        with open(path) as f:
+            old = f.read()
+        if begin in old and end in old:
+            new = old[:old.index(begin)] + block + old[old.index(end) + len(end):]
+        else:
+            new = old.rstrip("\n") + "\n\n" + block + "\n"
+    else:
+        new = "# Performance\n\n" + block + "\n"
+    with open(path, "w") as f:
+        f.write(new)
+    log("wrote docs/performance.md and docs/performance.svg")
+
+
+if __name__ == "__main__":
+    sys.exit(main())

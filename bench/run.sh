@@ -1,0 +1,59 @@
+#!/bin/sh
+# Benchmarks harborlight-serve against the floor server (bench/floor.c) and
+# the peers that are installed, in a private network namespace of its own,
+# and writes docs/performance.md and docs/performance.svg.
+#
+# Usage: bench/run.sh [--quick] [--reps N] [--seconds S] [--skip nginx,lighttpd,python,wine] [--no-write]
+#   --quick      about two minutes instead of about ten
+#   --no-install use what is installed; do not call apt-get
+# Needs root (for the namespace). Installs from Debian what it lacks.
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+install=1
+for a in "$@"; do [ "$a" = --no-install ] && install=0; done
+
+if [ "$install" = 1 ]; then
+  need=""
+  command -v ab >/dev/null || need="$need apache2-utils"
+  command -v curl >/dev/null || need="$need curl"
+  command -v taskset >/dev/null || need="$need util-linux"
+  command -v cc >/dev/null || need="$need gcc libc6-dev"
+  command -v nginx >/dev/null || need="$need nginx-light"
+  command -v lighttpd >/dev/null || need="$need lighttpd"
+  if [ -n "$need" ]; then
+    echo "installing:$need"
+    # Packaged services must not start on their own: they would take port 80.
+    DEBIAN_FRONTEND=noninteractive RUNLEVEL=1 apt-get -o DPkg::Lock::Timeout=300 install -y \
+      --no-install-recommends $need >/dev/null
+  fi
+fi
+
+cmake --preset native >/dev/null
+cmake --build --preset native --target harborlight-serve >/dev/null
+if command -v wine >/dev/null && command -v x86_64-w64-mingw32-g++ >/dev/null; then
+  [ -f build/windows/build.ninja ] || cmake --preset windows >/dev/null
+  cmake --build --preset windows --target harborlight-serve >/dev/null
+fi
+if command -v wine >/dev/null && [ -f build/windows/harborlight-serve.exe ]; then
+  # A Wine prefix of the benchmark's own, so tests using the shared one run on.
+  export WINEPREFIX="$root/build/wineprefix-bench"
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "creating the Wine prefix $WINEPREFIX (once)"
+    WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" timeout 600 wineboot -i >/dev/null 2>&1 || true
+    wineserver -w || true
+  fi
+fi
+
+args=$(printf '%s\n' "$@" | grep -vx -- --no-install || true)
+# Loopback only: the engine then finds 127.0.0.1 as the host's address. A
+# wineserver of this prefix outside the namespace would make the sockets
+# there, so it is ended first, inside.
+exec unshare --net -- sh -c '
+  ip link set lo up
+  if [ -n "${WINEPREFIX:-}" ]; then wineserver -k >/dev/null 2>&1 || true; fi
+  python3 "$0/bench/bench.py" "$@"
+  status=$?
+  if [ -n "${WINEPREFIX:-}" ]; then wineserver -k >/dev/null 2>&1 || true; fi
+  exit $status' "$root" $args
