@@ -23,6 +23,7 @@ struct SocketSlot {
 };
 
 constexpr int SlotCount = 8;
+constexpr DWORD AcceptRecheckMs = 50;
 SocketSlot slots[SlotCount];
 std::mutex slotLock;
 thread_local int lastError;
@@ -190,7 +191,10 @@ Socket netAccept(Socket listening, sockaddr_in* peer)
             }
             return s;
         }
-        if (!wouldBlock() || !waitReady(slot, INFINITE))
+        // The accept is tried again at least every AcceptRecheckMs: Wine now
+        // and then loses the event of an arriving connection, which would
+        // otherwise wait in the backlog for good.
+        if (!wouldBlock() || (!waitReady(slot, AcceptRecheckMs) && slot->woken))
             return INVALID_SOCKET;
     }
 }
