@@ -114,9 +114,9 @@ int handleRequest()
     if (char* blank = std::strchr(path, ' '))
         *blank = '\0';
 
-    if (*path == '\0') {
+    bool root = *path == '\0';
+    if (root) {
         std::memcpy(fileNameBuffer, DefaultDocument, sizeof DefaultDocument);
-        writeTestPageIfMissing();
     } else {
         std::size_t pathLength = std::strlen(path);
         if (pathLength > MaxPathLength || !pathStaysInData(path))
@@ -127,14 +127,19 @@ int handleRequest()
 
     std::int64_t size = 0;
     FileHandle file = fileOpenRegular(fileNameBuffer, &size);
+    // The test page is looked for only when the open has failed, so that
+    // serving an existing page costs no extra call.
+    if (file == NoFile && root) {
+        writeTestPageIfMissing();
+        file = fileOpenRegular(fileNameBuffer, &size);
+    }
     if (file == NoFile)
         return sendNotFound();
 
     const ContentTypeRule& type = contentTypeOf(fileNameBuffer);
-    if (type.html) {
+    if (type.html && logEnabled == 1) {
         netAddressText(clientAddress.sin_addr.s_addr, clientAddressText);
-        if (logEnabled == 1)
-            writeAccessLog(clientAddressText);
+        writeAccessLog(clientAddressText);
     }
 
     char* out = append(responseBuffer, "HTTP/1.0 200 OK\nContent-Type: ");
