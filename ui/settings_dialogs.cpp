@@ -1,37 +1,206 @@
-// PLACEHOLDER until the port and log dialogs are written: each opens its
-// template and closes on Cancel, Esc or the close box, changing nothing.
+// The port dialog and the log dialog. Each dialog procedure only routes
+// messages; what OK does lies in small functions beside it.
 #include "ui/settings_dialogs.h"
 
+#include <cstdio>
+
 #include "resources/resource.h"
+#include "server/server.h"
 #include "ui/main_window.h"
+#include "ui/status_display.h"
 
 ServerSettings* portDialogSettings;
+std::uint8_t logChoice;
 
-static INT_PTR CALLBACK closeOnlyDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+// 確認メッセージ
+static const char ConfirmationCaption[] = "\x8am\x94" "F\x83\x81\x83" "b\x83Z\x81[\x83W";
+
+// ポート番号[ %d ]は、設定できません。\n０～６５５３５の範囲で入力して下さい。
+static const char PortRefusalFormat[] =
+    "\x83|\x81[\x83g\x94\xd4\x8d\x86[ %d ]\x82\xcd\x81" "A\x90\xdd\x92\xe8\x82\xc5\x82\xab"
+    "\x82\xdc\x82\xb9\x82\xf1\x81" "B\n\x82O\x81`\x82U\x82T\x82T\x82R\x82T\x82\xcc\x94\xcd"
+    "\x88\xcd\x82\xc5\x93\xfc\x97\xcd\x82\xb5\x82\xc4\x89\xba\x82\xb3\x82\xa2\x81" "B";
+// ポート番号を[ %d ]に変更します。\n宜しいですか？。
+static const char PortQuestionFormat[] =
+    "\x83|\x81[\x83g\x94\xd4\x8d\x86\x82\xf0[ %d ]\x82\xc9\x95\xcf\x8dX\x82\xb5\x82\xdc\x82\xb7"
+    "\x81" "B\n\x8bX\x82\xb5\x82\xa2\x82\xc5\x82\xb7\x82\xa9\x81H\x81" "B";
+// [ ログを取得する ]に、設定します。\n宜しいですか？。
+static const char LogOnQuestion[] =
+    "[ \x83\x8d\x83O\x82\xf0\x8e\xe6\x93\xbe\x82\xb7\x82\xe9 ]\x82\xc9\x81" "A\x90\xdd\x92\xe8"
+    "\x82\xb5\x82\xdc\x82\xb7\x81" "B\n\x8bX\x82\xb5\x82\xa2\x82\xc5\x82\xb7\x82\xa9\x81H\x81" "B";
+// [ ログを停止する ]に、設定します。\n宜しいですか？。
+static const char LogOffQuestion[] =
+    "[ \x83\x8d\x83O\x82\xf0\x92\xe2\x8e~\x82\xb7\x82\xe9 ]\x82\xc9\x81" "A\x90\xdd\x92\xe8"
+    "\x82\xb5\x82\xdc\x82\xb7\x81" "B\n\x8bX\x82\xb5\x82\xa2\x82\xc5\x82\xb7\x82\xa9\x81H\x81" "B";
+
+// The port dialog
+
+static bool isAtoiSpace(char c)
 {
-    if (message == WM_INITDIALOG)
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+int readPortField(const char* text)
+{
+    int i = 0;
+    while (i < PortFieldBytes && isAtoiSpace(text[i]))
+        ++i;
+    bool negative = false;
+    if (i < PortFieldBytes && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    // Five bytes hold at most five digits: no overflow.
+    int value = 0;
+    for (; i < PortFieldBytes && text[i] >= '0' && text[i] <= '9'; ++i)
+        value = value * 10 + (text[i] - '0');
+    return negative ? -value : value;
+}
+
+bool portInRange(int value)
+{
+    // As an unsigned number every negative value lies above 65535.
+    return static_cast<std::uint32_t>(value) <= 65535u;
+}
+
+void formatPortRefusal(int value, char (&text)[PortMessageBytes])
+{
+    std::snprintf(text, sizeof text, PortRefusalFormat, value);
+}
+
+void formatPortQuestion(int value, char (&text)[PortMessageBytes])
+{
+    std::snprintf(text, sizeof text, PortQuestionFormat, value);
+}
+
+void applyPortChange(int value)
+{
+    setPort(value);
+    // setPort leaves a running server on its old port; a stop and a start
+    // move it to the new one.
+    if (portDialogSettings && ServerState == Running) {
+        stopServer(*portDialogSettings);
+        startServer(*portDialogSettings);
+    }
+    portChanged = 1;
+}
+
+// OK: refuse a value out of range, otherwise ask; No and the refusal leave
+// the dialog open with the field as typed.
+static void confirmPortField(HWND dialog)
+{
+    char field[PortFieldBytes + 1] = {};
+    GetWindowTextA(GetDlgItem(dialog, IDC_PORT_FIELD), field, sizeof field);
+    field[PortFieldBytes] = '\0';
+    int value = readPortField(field);
+
+    char text[PortMessageBytes];
+    if (!portInRange(value)) {
+        formatPortRefusal(value, text);
+        MessageBoxA(dialog, text, ConfirmationCaption, MB_OK);
+        return;
+    }
+    formatPortQuestion(value, text);
+    if (MessageBoxA(dialog, text, ConfirmationCaption, MB_YESNO) != IDYES)
+        return;
+    // The dialog closes once this handling returns, after the change.
+    EndDialog(dialog, 0);
+    applyPortChange(value);
+}
+
+INT_PTR CALLBACK PortDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        // The field starts empty; the focus goes to the first tab stop, OK.
         return TRUE;
-    if (message == WM_COMMAND) {
+    case WM_COMMAND:
         Sleep(1);
-        if (LOWORD(wParam) == IDCANCEL) {
+        switch (LOWORD(wParam)) {
+        case IDOK:
+            confirmPortField(dialog);
+            return TRUE;
+        case IDCANCEL:
             EndDialog(dialog, 0);
             return TRUE;
+        default:
+            return FALSE;
         }
+    default:
+        return FALSE;
     }
-    return FALSE;
 }
 
-static void runDialog(HWND owner, int templateId)
+INT_PTR runPortDialog(HWND owner)
 {
-    DialogBoxParamA(appInstance, MAKEINTRESOURCEA(templateId), owner, closeOnlyDialogProc, 0);
+    return DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_PORT_DIALOG), owner, PortDialogProc, 0);
 }
 
-void runPortDialog(HWND owner)
+// The log dialog
+
+const char* logQuestion(std::uint8_t choice)
 {
-    runDialog(owner, IDD_PORT_DIALOG);
+    return choice == 1 ? LogOnQuestion : LogOffQuestion;
 }
 
-void runLogDialog(HWND owner)
+void applyLogChoice()
 {
-    runDialog(owner, IDD_LOG_DIALOG);
+    logEnabled = logChoice == 1 ? 1 : 0;
+    // Raised also when nothing changed: the texts are rebuilt all the same.
+    logSettingChanged = 1;
+}
+
+// Exactly one radio checked, the one logChoice names.
+static void showLogChoice(HWND dialog)
+{
+    WPARAM on = logChoice == 1 ? BST_CHECKED : BST_UNCHECKED;
+    WPARAM off = logChoice == 1 ? BST_UNCHECKED : BST_CHECKED;
+    SendMessageW(GetDlgItem(dialog, IDC_LOG_ON), BM_SETCHECK, on, 0);
+    SendMessageW(GetDlgItem(dialog, IDC_LOG_OFF), BM_SETCHECK, off, 0);
+}
+
+static void confirmLogChoice(HWND dialog)
+{
+    if (MessageBoxA(dialog, logQuestion(logChoice), ConfirmationCaption, MB_YESNO) != IDYES)
+        return;
+    EndDialog(dialog, logEnabled);
+    applyLogChoice();
+}
+
+INT_PTR CALLBACK LogDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        // The radios follow the last click, not the logging now in force.
+        showLogChoice(dialog);
+        return TRUE;
+    case WM_COMMAND:
+        Sleep(1);
+        switch (LOWORD(wParam)) {
+        case IDC_LOG_ON:
+            logChoice = 1;
+            showLogChoice(dialog);
+            return TRUE;
+        case IDC_LOG_OFF:
+            logChoice = 0;
+            showLogChoice(dialog);
+            return TRUE;
+        case IDOK:
+            confirmLogChoice(dialog);
+            return TRUE;
+        case IDCANCEL:
+            // logChoice keeps the last click even though nothing is applied.
+            EndDialog(dialog, logEnabled);
+            return TRUE;
+        default:
+            return FALSE;
+        }
+    default:
+        return FALSE;
+    }
+}
+
+INT_PTR runLogDialog(HWND owner)
+{
+    return DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_LOG_DIALOG), owner, LogDialogProc, 0);
 }
