@@ -1,21 +1,46 @@
 #!/bin/bash
 # harborlight-serve seen from outside: started in a fresh directory, driven
 # by curl and by a raw client, checked byte for byte, then stopped by signal.
-# Usage: tests/e2e/serve_e2e.sh BUILD/harborlight-serve   (inside tools/netns-run.sh)
+# Usage: tests/e2e/serve_e2e.sh [--wine] BUILD/harborlight-serve[.exe]
+#        (inside tools/netns-run.sh; --wine runs the Windows build under Wine)
 set -u
+wine=""
+if [ "${1:-}" = --wine ]; then
+  wine=1
+  shift
+fi
 if [ "${HARBORLIGHT_NETNS:-}" != 1 ]; then
   echo "serve_e2e: run inside tools/netns-run.sh, never on the host's network" >&2
   exit 1
 fi
-serve=$(realpath "$1")
+serve_path=$(realpath "$1")
 host=10.231.0.1
 port=18080
 export TZ=UTC0
+
+# Under Wine: the build's prefix, a Japanese locale, and a wineserver of this
+# namespace (it makes the sockets). Wine turns SIGINT into Ctrl-C; it has no
+# SIGTERM of Windows' own.
+stop_signal=TERM
+start_wait=50
+if [ -n "$wine" ]; then
+  root=$(cd "$(dirname "$0")/../.." && pwd)
+  export WINEPREFIX="${WINEPREFIX:-$root/build/wineprefix}" WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml=" LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
+  wineserver -k >/dev/null 2>&1
+  [ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1
+  stop_signal=INT
+  start_wait=300
+fi
+serve() {
+  if [ -n "$wine" ]; then wine "$serve_path" "$@"; else "$serve_path" "$@"; fi
+}
 
 work=$(mktemp -d /tmp/harborlight-e2e-XXXXXX)
 server_pid=
 cleanup() {
   [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null
+  [ -n "$wine" ] && wineserver -k >/dev/null 2>&1
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -45,9 +70,14 @@ sys.stdout.buffer.write(out)' "$host" "${1:-$port}"
 
 # Starts harborlight-serve with ARGS in the background and waits for its URL.
 start_serve() {
-  "$serve" "$@" > serve.out 2> serve.err &
+  # Started directly, not through serve(): $! must be the server itself.
+  if [ -n "$wine" ]; then
+    wine "$serve_path" "$@" > serve.out 2> serve.err &
+  else
+    "$serve_path" "$@" > serve.out 2> serve.err &
+  fi
   server_pid=$!
-  for _ in $(seq 1 50); do
+  for _ in $(seq 1 "$start_wait"); do
     grep -q "http://$host:$port/" serve.out 2>/dev/null && return 0
     sleep 0.1
   done
@@ -60,11 +90,11 @@ printf 'HTTP/1.0 200 OK\nContent-Type: text/html\nContent-Length: 78\n\n<HTML><H
 printf 'HTTP/1.0 200 OK\nContent-Type: text/html\nContent-Length: 279\n\n' > expected.rootheader
 
 # --- options --------------------------------------------------------------
-"$serve" --help > help.out 2>&1; status=$?
+serve --help > help.out 2>&1; status=$?
 if [ $status = 0 ] && grep -q -- "--port N" help.out && grep -q -- "--log" help.out; then pass "--help"; else fail "--help ($status)"; fi
 for bad in --bogus "--port 70000" "--port x" "--port"; do
   # shellcheck disable=SC2086
-  "$serve" $bad > bad.out 2>&1; status=$?
+  serve $bad > bad.out 2>&1; status=$?
   if [ $status = 2 ] && grep -q "Usage" bad.out; then pass "bad option $bad"; else fail "bad option $bad gave $status"; fi
 done
 
@@ -123,16 +153,16 @@ else
 fi
 
 # A second server on the same port fails with a reason.
-"$serve" --port "$port" > second.out 2> second.err; status=$?
+serve --port "$port" > second.out 2> second.err; status=$?
 [ $status = 1 ] && grep -q "port $port is taken" second.err && pass "port taken: exit 1 with reason" \
   || fail "port taken gave $status: $(cat second.err)"
 
-# SIGTERM stops the server: exit 0, port closed.
-kill -TERM "$server_pid"
-for _ in $(seq 1 30); do kill -0 "$server_pid" 2>/dev/null || break; sleep 0.1; done
+# SIGTERM (Ctrl-C under Wine) stops the server: exit 0, port closed.
+kill -"$stop_signal" "$server_pid"
+for _ in $(seq 1 100); do kill -0 "$server_pid" 2>/dev/null || break; sleep 0.1; done
 wait "$server_pid"; status=$?
 server_pid=
-[ $status = 0 ] && grep -q Stopped serve.out && pass "SIGTERM: exit 0" || fail "SIGTERM gave $status"
+[ $status = 0 ] && grep -q Stopped serve.out && pass "SIG$stop_signal: exit 0" || fail "SIG$stop_signal gave $status"
 printf 'GET / HTTP/1.0\r\n\r\n' | raw > /dev/null 2>&1 && fail "port still open after stop" || pass "port closed after stop"
 
 # Nothing else lies in the working directory.
