@@ -33,12 +33,13 @@ MEASUREMENTS = [
     ("page1", "test page (279 B), 1 client, req/s"),
     ("page32", "test page (279 B), 32 clients, req/s"),
     ("p99", "test page, 1 client, p99 latency, ms"),
+    ("cpu", "test page, 1 client, server CPU µs per request"),
     ("log1", "test page, 1 client, logging on, req/s"),
     ("f3000", "3,000-byte file, 1 client, req/s"),
     ("f1m", "1 MiB file, 1 client, MB/s"),
     ("f100m", "100 MiB file (curl), seconds"),
 ]
-LOWER_IS_BETTER = {"p99", "f100m"}
+LOWER_IS_BETTER = {"p99", "f100m", "cpu"}
 
 
 class BenchError(Exception):
@@ -75,6 +76,24 @@ class Server:
             proc = self._log_start(port + 1)
             if proc:
                 self.procs.append(proc)
+
+    def cpu_ns(self):
+        """CPU time of the first process and its descendants, or None (Wine's
+        wineserver is no descendant, so Wine is left out)."""
+        if self.key == "wine" or not self.procs:
+            return None
+        total, todo = 0, [self.procs[0].pid]
+        while todo:
+            pid = todo.pop()
+            try:
+                for task in os.listdir("/proc/%d/task" % pid):
+                    with open("/proc/%d/task/%s/schedstat" % (pid, task)) as f:
+                        total += int(f.read().split()[0])
+                    with open("/proc/%d/task/%s/children" % (pid, task)) as f:
+                        todo += [int(c) for c in f.read().split()]
+            except (OSError, ValueError):
+                pass
+        return total
 
     def stop(self):
         for proc in self.procs:
@@ -332,8 +351,13 @@ def measure(server, key, args):
         n = max(n // 4, 10)  # the slow ones: fewer requests, same bound in time
     base = "http://%s:%d/" % (ADDRESS, server.port)
     if key == "page1":
+        before = server.cpu_ns()
         r = ab(base, 1, TIME_CAP, n, 279)
-        return {"page1": r["rps"], "p99": r["p99"]}
+        used = server.cpu_ns() - before if before is not None else None
+        result = {"page1": r["rps"], "p99": r["p99"]}
+        if used is not None:
+            result["cpu"] = used / 1000 / r["complete"]
+        return result
     if key == "page32":
         return {"page32": ab(base, 32, TIME_CAP, n, 279)["rps"]}
     if key == "log1":
@@ -525,7 +549,7 @@ def report(servers, results, failures):
 
 def write_svg(path, servers, summary):
     """Grouped bars: each server's ratio to the floor for each measurement."""
-    keys = [k for k, _ in MEASUREMENTS if k != "p99"]
+    keys = [k for k, _ in MEASUREMENTS if k not in ("p99", "cpu")]
     short = {"page1": "page, 1 client", "page32": "page, 32 clients", "log1": "page, log on",
              "f3000": "3,000 B", "f1m": "1 MiB", "f100m": "100 MiB"}
     palette = ["#888888", "#1f77b4", "#2ca02c", "#ff7f0e", "#9467bd", "#d62728", "#8c564b"]
@@ -615,6 +639,10 @@ def main():
         log("benchmark failed: %s" % e)
         return 1
     table, checks, wine_text, summary = report(servers, results, failures)
+    import json
+    with open(os.path.join(ROOT, "build", "bench", "results.json"), "w") as f:
+        json.dump({"servers": [[s.key, s.title] for s in servers], "results": results,
+                   "failures": failures, "environment": env}, f, indent=1)
     elapsed = time.monotonic() - began
 
     text = [table, ""]
