@@ -181,8 +181,8 @@ def make_servers(work, data, args):
                lambda p: spawn([serve, "--port", str(p)], site("hl"), banner=r"Harborlight is serving DATA/ at http://127\.0\.0\.1:"),
                lambda p: spawn([serve, "--port", str(p), "--log"], site("hl-log"), banner=r"Harborlight is serving DATA/ at http://127\.0\.0\.1:")),
     ]
-    for i, spec in enumerate(args.also):
-        name, _, path = spec.partition("=")
+    for i, also in enumerate(args.also):
+        name, _, path = also.partition("=")
         path = os.path.abspath(path)
         servers.append(Server("also%d" % i, name,
                               lambda p, path=path, i=i: spawn([path, "--port", str(p)], site("also%d" % i), banner=r"serving DATA/ at http://127\.0\.0\.1:"),
