@@ -29,8 +29,12 @@ if [ -z "$headless" ] && [ -n "${DISPLAY:-}" ] && [ -f "$root/ui/CMakeLists.txt"
     echo "Preparing the Wine prefix $WINEPREFIX (once) ..."
     wineboot -i >/dev/null 2>&1
   fi
+  if [ "$(id -u)" != 0 ]; then
+    echo "Not root: Linux lets only root bind port 80. Choose another port (8080, say)"
+    echo "with the menu-bar command for the port number before you press start."
+  fi
   echo "Starting Harborlight in $(pwd)"
-  exec wine "$root/build/windows/Harborlight.exe"
+  exec wine "$root/build/windows/ui/Harborlight.exe"
 fi
 
 if [ -z "$headless" ]; then
