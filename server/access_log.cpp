@@ -4,6 +4,7 @@
 
 #include "platform/files.h"
 #include "server/engine.h"
+#include "server/text.h"
 
 std::atomic<std::uint8_t> logEnabled{0};
 
@@ -12,20 +13,6 @@ namespace {
 const char WeekDays[] = "SunMonTueWedThuFriSat";
 const char Months[] = "JanFebMarAprMayJunJulAugSepOctNovDec";
 
-char* appendNumber(char* out, int value)
-{
-    char digits[12];
-    int count = 0;
-    unsigned v = static_cast<unsigned>(value);
-    do {
-        digits[count++] = static_cast<char>('0' + v % 10);
-        v /= 10;
-    } while (v > 0);
-    while (count > 0)
-        *out++ = digits[--count];
-    return out;
-}
-
 char* appendTwoDigits(char* out, int value)
 {
     *out++ = static_cast<char>('0' + value / 10 % 10);
@@ -33,19 +20,13 @@ char* appendTwoDigits(char* out, int value)
     return out;
 }
 
-char* appendText(char* out, const char* text, std::size_t length)
-{
-    std::memcpy(out, text, length);
-    return out + length;
-}
-
 // "LOG/HarborlightLog_%d%d%d.log": year, month and day without leading zeros.
 void formLogFileName(const std::tm& t, char* name)
 {
     char* out = appendText(name, "LOG/HarborlightLog_", 19);
-    out = appendNumber(out, t.tm_year + 1900);
-    out = appendNumber(out, t.tm_mon + 1);
-    out = appendNumber(out, t.tm_mday);
+    out = appendDecimal(out, t.tm_year + 1900);
+    out = appendDecimal(out, t.tm_mon + 1);
+    out = appendDecimal(out, t.tm_mday);
     out = appendText(out, ".log", 5);
 }
 
@@ -64,7 +45,7 @@ char* appendTimeText(char* out, const std::tm& t)
     *out++ = ':';
     out = appendTwoDigits(out, t.tm_sec);
     *out++ = ' ';
-    return appendNumber(out, t.tm_year + 1900);
+    return appendDecimal(out, t.tm_year + 1900);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 
 #include "platform/files.h"
 #include "server/engine.h"
+#include "server/text.h"
 
 namespace {
 
@@ -60,26 +61,6 @@ const ContentTypeRule& contentTypeOf(const char* fileName)
         if (std::strstr(fileName, rule.marker))
             return rule;
     return PlainText;
-}
-
-char* append(char* out, const char* text)
-{
-    std::size_t length = std::strlen(text);
-    std::memcpy(out, text, length);
-    return out + length;
-}
-
-char* appendDecimal(char* out, std::int64_t value)
-{
-    char digits[20];
-    int count = 0;
-    do {
-        digits[count++] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value > 0);
-    while (count > 0)
-        *out++ = digits[--count];
-    return out;
 }
 
 void writeTestPageIfMissing()
@@ -142,11 +123,11 @@ int handleRequest()
         writeAccessLog(clientAddressText);
     }
 
-    char* out = append(responseBuffer, "HTTP/1.0 200 OK\nContent-Type: ");
-    out = append(out, type.typeText);
-    out = append(out, "Content-Length: ");
+    char* out = appendText(responseBuffer, "HTTP/1.0 200 OK\nContent-Type: ");
+    out = appendText(out, type.typeText);
+    out = appendText(out, "Content-Length: ");
     out = appendDecimal(out, size);
-    out = append(out, "\n\n");
+    out = appendText(out, "\n\n");
     std::size_t headerLength = static_cast<std::size_t>(out - responseBuffer);
 
     // The header and the first bytes of the file go out in one send; then
