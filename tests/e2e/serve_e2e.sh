@@ -4,15 +4,14 @@
 # Usage: tests/e2e/serve_e2e.sh [--wine] BUILD/harborlight-serve[.exe]
 #        (inside tools/netns-run.sh; --wine runs the Windows build under Wine)
 set -u
+# shellcheck source=tests/e2e/e2e_lib.sh
+. "$(dirname "$0")/e2e_lib.sh"
 wine=""
 if [ "${1:-}" = --wine ]; then
   wine=1
   shift
 fi
-if [ "${HARBORLIGHT_NETNS:-}" != 1 ]; then
-  echo "serve_e2e: run inside tools/netns-run.sh, never on the host's network" >&2
-  exit 1
-fi
+e2e_require_netns serve_e2e
 serve_path=$(realpath "$1")
 host=10.231.0.1
 port=18080
@@ -25,10 +24,7 @@ stop_signal=TERM
 start_wait=50
 if [ -n "$wine" ]; then
   root=$(cd "$(dirname "$0")/../.." && pwd)
-  export WINEPREFIX="${WINEPREFIX:-$root/build/wineprefix}" WINEDEBUG=-all
-  export WINEDLLOVERRIDES="mscoree,mshtml=" LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
-  wineserver -k >/dev/null 2>&1
-  [ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1
+  e2e_wine_prefix "${WINEPREFIX:-$root/build/wineprefix}"
   stop_signal=INT
   start_wait=300
 fi
@@ -36,19 +32,8 @@ serve() {
   if [ -n "$wine" ]; then wine "$serve_path" "$@"; else "$serve_path" "$@"; fi
 }
 
-work=$(mktemp -d /tmp/harborlight-e2e-XXXXXX)
-server_pid=
-cleanup() {
-  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null
-  [ -n "$wine" ] && wineserver -k >/dev/null 2>&1
-  rm -rf "$work"
-}
-trap cleanup EXIT
-cd "$work" || exit 1
+e2e_workdir e2e
 
-failures=0
-fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
-pass() { echo "ok: $*"; }
 # same NAME FILE-A FILE-B: byte-exact comparison
 same() { if cmp -s "$2" "$3"; then pass "$1"; else fail "$1"; cmp "$2" "$3" | head -3 >&2; fi; }
 
@@ -76,7 +61,7 @@ start_serve() {
   else
     "$serve_path" "$@" > serve.out 2> serve.err &
   fi
-  server_pid=$!
+  app_pid=$!
   for _ in $(seq 1 "$start_wait"); do
     grep -q "http://$host:$port/" serve.out 2>/dev/null && return 0
     sleep 0.1
@@ -158,10 +143,10 @@ serve --port "$port" > second.out 2> second.err; status=$?
   || fail "port taken gave $status: $(cat second.err)"
 
 # SIGTERM (Ctrl-C under Wine) stops the server: exit 0, port closed.
-kill -"$stop_signal" "$server_pid"
-for _ in $(seq 1 100); do kill -0 "$server_pid" 2>/dev/null || break; sleep 0.1; done
-wait "$server_pid"; status=$?
-server_pid=
+kill -"$stop_signal" "$app_pid"
+for _ in $(seq 1 100); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
+wait "$app_pid"; status=$?
+app_pid=
 [ $status = 0 ] && grep -q Stopped serve.out && pass "SIG$stop_signal: exit 0" || fail "SIG$stop_signal gave $status"
 printf 'GET / HTTP/1.0\r\n\r\n' | raw > /dev/null 2>&1 && fail "port still open after stop" || pass "port closed after stop"
 

@@ -6,43 +6,19 @@
 # Screenshots of the dialogs and the main window go to SHOTS when given.
 # Usage: tests/e2e/settings_e2e.sh BUILD/ui/Harborlight.exe [SHOTS]   (inside tools/netns-run.sh)
 set -u
-if [ "${HARBORLIGHT_NETNS:-}" != 1 ]; then
-  echo "settings_e2e: run inside tools/netns-run.sh, never on the host's network" >&2
-  exit 1
-fi
-if [ -z "${DISPLAY:-}" ]; then
-  echo "settings_e2e: no X display: start Xvfb and export DISPLAY" >&2
-  exit 1
-fi
+# shellcheck source=tests/e2e/e2e_lib.sh
+. "$(dirname "$0")/e2e_lib.sh"
+e2e_require_netns settings_e2e
+e2e_require_display settings_e2e
 exe=$(realpath "$1")
 shots=${2:-}
 host=10.231.0.1
 port=8080
 
-# A prefix of its own, so that no other Wine run shares its wineserver; Wine
-# draws the window frames itself, as there is no window manager.
-export WINEPREFIX=${HARBORLIGHT_SETTINGS_E2E_PREFIX:-$(dirname "$exe")/wineprefix-settings-e2e}
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
-wineserver -k >/dev/null 2>&1
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  wineboot -i >/dev/null 2>&1
-fi
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
-wineserver -w
-
-work=$(mktemp -d /tmp/harborlight-settings-e2e-XXXXXX)
-app_pid=
-cleanup() {
-  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
-  wineserver -k >/dev/null 2>&1
-  rm -rf "$work"
-}
-trap cleanup EXIT
-cd "$work" || exit 1
-
-failures=0
-fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
-pass() { echo "ok: $*"; }
+# A prefix of its own, so that no other Wine run shares its wineserver.
+e2e_wine_prefix "${HARBORLIGHT_SETTINGS_E2E_PREFIX:-$(dirname "$exe")/wineprefix-settings-e2e}"
+e2e_wine_decorated_off
+e2e_workdir settings-e2e
 
 # From a screenshot of the whole screen: the indicator block (yellow or
 # green), whose top-left corner lies at client (270, 90), gives the client
@@ -53,33 +29,14 @@ pass() { echo "ok: $*"; }
 # logging line to NAME-log.ppm.
 locate() {
   import -window root -depth 8 "$work/screen.ppm" 2>/dev/null || return 1
-  python3 - "$work/screen.ppm" "${1:-}" <<'EOF'
-import re
+  e2e_python - "$work/screen.ppm" "${1:-}" <<'EOF'
 import sys
-data = open(sys.argv[1], "rb").read()
-header = re.match(rb"P6\s+(\d+)\s+(\d+)\s+255\s", data)
-width, height = int(header.group(1)), int(header.group(2))
-pixels = data[header.end():]
+from screen import Screen
+screen = Screen(sys.argv[1])
+width, pixels = screen.width, screen.pixels
 def dark(x, y):
-    i = (y * width + x) * 3
-    return pixels[i] + pixels[i + 1] + pixels[i + 2] < 300
-found = None
-for y in range(height):
-    row = pixels[y * width * 3:(y + 1) * width * 3]
-    for colour, name in ((b"\xff\xff\x00" * 20, "yellow"), (b"\x00\xff\x00" * 20, "green")):
-        at = row.find(colour)
-        while at >= 0 and at % 3:
-            at = row.find(colour, at + 1)
-        if at >= 0:
-            found = (at // 3, y, name)
-            break
-    if found:
-        break
-if not found:
-    print("indicator=none")
-    sys.exit(0)
-ox, oy = found[0] - 270, found[1] - 90
-print(f"indicator={found[2]} origin_x={ox} origin_y={oy}")
+    return sum(screen.rgb(x, y)) < 300
+ox, oy = screen.locate_indicator()
 # Menu items: columns holding text in the band above the client area, split
 # where the gap between columns is wider than the gaps inside a word.
 columns = [x for x in range(ox, min(ox + 400, width))

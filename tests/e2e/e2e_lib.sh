@@ -1,0 +1,60 @@
+# Sourced by the end-to-end scripts: the guards, the Wine prefix, the working
+# directory and its clean-up, and the pass/fail counters.
+# shellcheck shell=bash
+
+# python3 able to import this folder's screen.py (and writing no bytecode
+# into the source tree).
+e2e_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+e2e_python() { PYTHONPATH=$e2e_dir PYTHONDONTWRITEBYTECODE=1 python3 "$@"; }
+
+# e2e_require_netns NAME: refuses to run on the host's network.
+e2e_require_netns() {
+  if [ "${HARBORLIGHT_NETNS:-}" != 1 ]; then
+    echo "$1: run inside tools/netns-run.sh, never on the host's network" >&2
+    exit 1
+  fi
+}
+
+# e2e_require_display NAME: refuses to run without an X display.
+e2e_require_display() {
+  if [ -z "${DISPLAY:-}" ]; then
+    echo "$1: no X display: start Xvfb and export DISPLAY" >&2
+    exit 1
+  fi
+}
+
+# e2e_wine_prefix PREFIX: Wine in PREFIX (created when missing), with a
+# Japanese locale and a wineserver of this namespace, ended again on exit.
+e2e_wine=
+e2e_wine_prefix() {
+  export WINEPREFIX=$1 WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml=" LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
+  e2e_wine=1
+  wineserver -k >/dev/null 2>&1
+  [ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1
+}
+
+# Wine draws the window frames itself, as there is no window manager.
+e2e_wine_decorated_off() {
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
+  wineserver -w
+}
+
+# e2e_workdir NAME: a fresh /tmp/harborlight-NAME-XXXXXX as the current
+# directory ($work), removed on exit, when app_pid (the program under test,
+# once started) is ended too.
+app_pid=
+e2e_cleanup() {
+  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
+  [ -n "$e2e_wine" ] && wineserver -k >/dev/null 2>&1
+  rm -rf "$work"
+}
+e2e_workdir() {
+  work=$(mktemp -d "/tmp/harborlight-$1-XXXXXX")
+  trap e2e_cleanup EXIT
+  cd "$work" || exit 1
+}
+
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+pass() { echo "ok: $*"; }
