@@ -48,11 +48,7 @@ INT_PTR CALLBACK ControlPanelProc(HWND panel, UINT message, WPARAM wParam, LPARA
         Sleep(1);
         if (!pressPanelButton(LOWORD(wParam)))
             return FALSE;
-        // The main window serves panelRequest at its next message. A button
-        // pressed from the keyboard, or clicked without moving the mouse
-        // afterwards, brings it none, and the display would go on showing the
-        // old state; an empty message makes the next one come now.
-        PostMessageW(GetParent(panel), WM_NULL, 0, 0);
+        wakeForRefresh(GetParent(panel));
         return TRUE;
     default:
         return FALSE;

@@ -33,14 +33,6 @@ static const char LogOffQuestion[] =
     "[ \x83\x8d\x83O\x82\xf0\x92\xe2\x8e~\x82\xb7\x82\xe9 ]\x82\xc9\x81" "A\x90\xdd\x92\xe8"
     "\x82\xb5\x82\xdc\x82\xb7\x81" "B\n\x8bX\x82\xb5\x82\xa2\x82\xc5\x82\xb7\x82\xa9\x81H\x81" "B";
 
-// The main window serves a refresh flag at its next message. The messages
-// that closing a dialog brings it come before the flag is raised, so an empty
-// one makes sure the next comes now, even if the user leaves the mouse alone.
-static void wakeOwner(HWND dialog)
-{
-    PostMessageW(GetWindow(dialog, GW_OWNER), WM_NULL, 0, 0);
-}
-
 // The port dialog
 
 static bool isAtoiSpace(char c)
@@ -114,7 +106,9 @@ static void confirmPortField(HWND dialog)
     // The dialog closes once this handling returns, after the change.
     EndDialog(dialog, 0);
     applyPortChange(value);
-    wakeOwner(dialog);
+    // The messages that closing the dialog brings the main window come before
+    // the flag is raised.
+    wakeForRefresh(GetWindow(dialog, GW_OWNER));
 }
 
 INT_PTR CALLBACK PortDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
@@ -174,7 +168,7 @@ static void confirmLogChoice(HWND dialog)
         return;
     EndDialog(dialog, logEnabled);
     applyLogChoice();
-    wakeOwner(dialog);
+    wakeForRefresh(GetWindow(dialog, GW_OWNER));
 }
 
 INT_PTR CALLBACK LogDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)

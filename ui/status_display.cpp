@@ -144,3 +144,8 @@ void paintStatusTexts(HWND mainWindow)
     drawText(dc, 6, statusTexts.logLine);
     EndPaint(mainWindow, &paint);
 }
+
+void wakeForRefresh(HWND mainWindow)
+{
+    PostMessageW(mainWindow, WM_NULL, 0, 0);
+}

@@ -40,6 +40,11 @@ void refreshRunStateTexts();
 // Serves every pending flag: rebuilds the texts and asks for a repaint.
 void processRefreshFlags(HWND mainWindow);
 
+// A flag is served at the main window's next message. After a press from the
+// keyboard, or a dialog that just closed, none may come for a long while, and
+// the display would go on showing the old state: this makes one come now.
+void wakeForRefresh(HWND mainWindow);
+
 // WM_PAINT of the main window.
 void paintStatusTexts(HWND mainWindow);
 
