@@ -8,7 +8,6 @@
 
 #include <cstring>
 #include <ctime>
-#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -24,110 +23,10 @@
 
 namespace {
 
-std::string textOf(HWND window)
-{
-    char text[512] = {};
-    GetWindowTextA(window, text, sizeof text);
-    return text;
-}
-
-// Runs one step for every dialog box (class "#32770") of this thread that
-// becomes active for the first time, seen through a thread-local CBT hook:
-// its caption and, for a message box, its text (control 0xFFFF) are kept,
-// and the next step gets the box once its activation has finished (the step
-// is posted, so it runs from the box's own modal loop). A dialog becomes
-// active when its first control takes the focus, before the modal loop first
-// shows it; a step that closes it at once spares the display's unmapping. A message box step that ends with
-// `backToOwner(box)` gives the following step to the dialog under it, after
-// the message box has gone.
-class DialogScript {
-public:
-    DialogScript()
-    {
-        current = this;
-        WNDCLASSW helperClass = {};
-        helperClass.lpfnWndProc = helperProc;
-        helperClass.hInstance = GetModuleHandleW(nullptr);
-        helperClass.lpszClassName = L"DialogScriptHelper";
-        RegisterClassW(&helperClass);
-        helper = CreateWindowExW(0, L"DialogScriptHelper", L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
-                                 nullptr, GetModuleHandleW(nullptr), nullptr);
-        hook = SetWindowsHookExW(WH_CBT, cbtProc, nullptr, GetCurrentThreadId());
-    }
-    ~DialogScript()
-    {
-        UnhookWindowsHookEx(hook);
-        DestroyWindow(helper);
-        current = nullptr;
-        EXPECT_TRUE(steps.empty()) << steps.size() << " step(s) never ran";
-    }
-    DialogScript& then(std::function<void(HWND)> step)
-    {
-        steps.push_back(std::move(step));
-        return *this;
-    }
-    static void backToOwner(HWND box)
-    {
-        PostMessageW(current->helper, RunStep, reinterpret_cast<WPARAM>(GetWindow(box, GW_OWNER)), 0);
-    }
-    std::vector<SeenBox> seen;
-
-private:
-    static constexpr UINT RunStep = WM_APP + 17;
-    static LRESULT CALLBACK helperProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-    {
-        if (message != RunStep || !current)
-            return DefWindowProcW(window, message, wParam, lParam);
-        HWND box = reinterpret_cast<HWND>(wParam);
-        if (current->steps.empty()) {
-            // Never leave a box waiting for a user: close it and say so.
-            ADD_FAILURE() << "unexpected box: " << textOf(box);
-            for (int id : {IDCANCEL, IDNO, IDOK})
-                PostMessageW(box, WM_COMMAND, id, 0);
-            return 0;
-        }
-        auto step = std::move(current->steps.front());
-        current->steps.pop_front();
-        step(box);
-        return 0;
-    }
-    static LRESULT CALLBACK cbtProc(int code, WPARAM wParam, LPARAM lParam)
-    {
-        HWND window = reinterpret_cast<HWND>(wParam);
-        char className[16] = {};
-        GetClassNameA(window, className, sizeof className);
-        if (code == HCBT_ACTIVATE && current && std::string(className) == "#32770" &&
-            std::find(current->known.begin(), current->known.end(), window) == current->known.end()) {
-            current->known.push_back(window);
-            current->seen.push_back({textOf(window), textOf(GetDlgItem(window, 0xFFFF)), window});
-            PostMessageW(current->helper, RunStep, wParam, 0);
-        }
-        return CallNextHookEx(nullptr, code, wParam, lParam);
-    }
-    static thread_local DialogScript* current;
-    HHOOK hook = nullptr;
-    HWND helper = nullptr;
-    std::deque<std::function<void(HWND)>> steps;
-    std::vector<HWND> known;
-};
-thread_local DialogScript* DialogScript::current;
-
-// What a user does in a box.
-void click(HWND box, int id)
-{
-    PostMessageW(GetDlgItem(box, id), BM_CLICK, 0, 0);
-}
+// What a user does in the port dialog, and what a dialog shows.
 void typePort(HWND dialog, const char* utf8)
 {
     SetDlgItemTextA(dialog, IDC_PORT_FIELD, sjis(utf8).c_str());
-}
-void pressKey(HWND box, WPARAM key)
-{
-    PostMessageW(GetFocus() ? GetFocus() : box, WM_KEYDOWN, key, 1);
-}
-void pressCloseBox(HWND box)
-{
-    PostMessageW(box, WM_SYSCOMMAND, SC_CLOSE, 0);
 }
 bool checked(HWND dialog, int id)
 {
@@ -413,7 +312,7 @@ TEST_F(SettingsDialogTest, BothDialogsOpenAsLaidOutWithTheFocusOnOk)
         });
     openPortDialog();
     openLogDialog();
-    EXPECT_EQ(script.seen.size(), 2u);
+    EXPECT_EQ(script.seen().size(), 2u);
     EXPECT_TRUE(IsWindowEnabled(app.mainWindow));
     expectTemplate(IDD_PORT_DIALOG, PortDialogControls, std::size(PortDialogControls));
     expectTemplate(IDD_LOG_DIALOG, LogDialogControls, std::size(LogDialogControls));
@@ -459,13 +358,13 @@ TEST_F(SettingsDialogTest, PortOutOfRangeIsRefusedAndNoKeepsTheDialogAndText)
 
     const std::string expectedTexts[] = {"", refusal("65536"), refusal("-1"), portQuestion("12345"),
                                          portQuestion("12345")};
-    ASSERT_EQ(script.seen.size(), std::size(expectedTexts));
-    for (size_t i = 1; i < script.seen.size(); ++i) {
-        EXPECT_EQ(script.seen[i].caption, sjis(Caption));
-        EXPECT_EQ(script.seen[i].text, expectedTexts[i]) << i;
+    ASSERT_EQ(script.seen().size(), std::size(expectedTexts));
+    for (size_t i = 1; i < script.seen().size(); ++i) {
+        EXPECT_EQ(script.seen()[i].caption, sjis(Caption));
+        EXPECT_EQ(script.seen()[i].text, expectedTexts[i]) << i;
     }
     EXPECT_EQ(keptText, "123456");
-    EXPECT_FALSE(IsWindow(script.seen[0].window));
+    EXPECT_FALSE(IsWindow(script.seen()[0].window));
 
     // The server was idle: the port is stored and shown, nothing started.
     EXPECT_EQ(serverSettings.port, 12345);
@@ -497,7 +396,7 @@ TEST_F(SettingsDialogTest, PortDialogClosedWithoutOkChangesNothing)
             closer(dialog);
         });
         EXPECT_EQ(runPortDialog(app.mainWindow), 0);
-        EXPECT_EQ(script.seen.size(), 1u) << "a message box was shown";
+        EXPECT_EQ(script.seen().size(), 1u) << "a message box was shown";
     }
     EXPECT_EQ(serverSettings.port, 80);
     EXPECT_EQ(portChanged, 0);
@@ -521,8 +420,8 @@ TEST_F(SettingsDialogTest, RunningServerMovesToTheConfirmedPort)
             })
             .then([](HWND question) { pressKey(question, VK_RETURN); });  // Yes is the default
         openPortDialog();
-        ASSERT_EQ(script.seen.size(), 2u);
-        EXPECT_EQ(script.seen[1].text, portQuestion(port));
+        ASSERT_EQ(script.seen().size(), 2u);
+        EXPECT_EQ(script.seen()[1].text, portQuestion(port));
 
         EXPECT_EQ(ServerState.load(), Running);
         EXPECT_EQ(fetch(80), "") << "the old port still answers";
@@ -610,9 +509,9 @@ TEST_F(SettingsDialogTest, LogDialogRemembersTheLastClickedRadio)
         EXPECT_EQ(atOpening[i].on, logOn[i]) << i;
         EXPECT_EQ(atOpening[i].off, !logOn[i]) << i;
     }
-    ASSERT_EQ(script.seen.size(), 5u);
-    EXPECT_EQ(script.seen[2].caption, sjis(Caption));
-    EXPECT_EQ(script.seen[2].text, sjis(LogOnQuestion));
+    ASSERT_EQ(script.seen().size(), 5u);
+    EXPECT_EQ(script.seen()[2].caption, sjis(Caption));
+    EXPECT_EQ(script.seen()[2].text, sjis(LogOnQuestion));
     EXPECT_EQ(logEnabled.load(), 0);
     EXPECT_EQ(logSettingChanged, 0);
     EXPECT_EQ(logChoice, 0);
@@ -662,8 +561,8 @@ TEST_F(SettingsDialogTest, LogDialogYesSwitchesLoggingAndTheServerFollows)
             })
             .then([](HWND question) { click(question, IDYES); });
         EXPECT_EQ(runLogDialog(app.mainWindow), step.result);
-        ASSERT_EQ(script.seen.size(), 2u);
-        EXPECT_EQ(script.seen[1].text, sjis(step.question));
+        ASSERT_EQ(script.seen().size(), 2u);
+        EXPECT_EQ(script.seen()[1].text, sjis(step.question));
         EXPECT_EQ(logEnabled.load(), step.logging);
         EXPECT_EQ(logSettingChanged, 1);
         app.pump();

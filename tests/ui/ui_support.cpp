@@ -1,7 +1,8 @@
 #include "ui_support.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
-#include <deque>
 
 #include "server/server.h"
 #include "ui/main_window.h"
@@ -19,7 +20,7 @@ std::string sjis(const std::string& utf8)
     return out;
 }
 
-static std::string windowText(HWND window)
+std::string textOf(HWND window)
 {
     char text[512] = {};
     GetWindowTextA(window, text, sizeof text);
@@ -27,13 +28,10 @@ static std::string windowText(HWND window)
 }
 
 namespace {
-struct HookState {
-    HHOOK hook = nullptr;
-    std::deque<std::function<void(HWND)>> actions;
-    std::vector<SeenBox> seen;
-    std::vector<HWND> answered;
-};
-thread_local HookState hookState;
+thread_local DialogScript* currentScript = nullptr;
+
+// Posted to the helper window: run the next step for the box in wParam.
+constexpr UINT RunStep = WM_APP + 17;
 
 bool isDialogBox(HWND window)
 {
@@ -41,65 +39,91 @@ bool isDialogBox(HWND window)
     GetClassNameA(window, className, sizeof className);
     return std::string(className) == "#32770";
 }
-
-LRESULT CALLBACK cbtHook(int code, WPARAM wParam, LPARAM lParam)
-{
-    HWND window = reinterpret_cast<HWND>(wParam);
-    HookState& state = hookState;
-    if (code == HCBT_ACTIVATE && isDialogBox(window) &&
-        std::find(state.answered.begin(), state.answered.end(), window) == state.answered.end() &&
-        !state.actions.empty()) {
-        state.answered.push_back(window);
-        // 0xFFFF: the text control of a message box.
-        state.seen.push_back({windowText(window), windowText(GetDlgItem(window, 0xFFFF)), window});
-        auto action = state.actions.front();
-        state.actions.pop_front();
-        action(window);
-    }
-    return CallNextHookEx(state.hook, code, wParam, lParam);
-}
 }  // namespace
 
-BoxAnswerer::BoxAnswerer()
+DialogScript::DialogScript()
 {
-    hookState = HookState{};
-    hookState.hook = SetWindowsHookExW(WH_CBT, cbtHook, nullptr, GetCurrentThreadId());
+    currentScript = this;
+    WNDCLASSW helperClass = {};
+    helperClass.lpfnWndProc = helperProc;
+    helperClass.hInstance = GetModuleHandleW(nullptr);
+    helperClass.lpszClassName = L"DialogScriptHelper";
+    RegisterClassW(&helperClass);
+    helper = CreateWindowExW(0, L"DialogScriptHelper", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                             GetModuleHandleW(nullptr), nullptr);
+    hook = SetWindowsHookExW(WH_CBT, cbtProc, nullptr, GetCurrentThreadId());
 }
 
-BoxAnswerer::~BoxAnswerer()
+DialogScript::~DialogScript()
 {
-    UnhookWindowsHookEx(hookState.hook);
-    hookState.hook = nullptr;
+    UnhookWindowsHookEx(hook);
+    DestroyWindow(helper);
+    currentScript = nullptr;
+    EXPECT_TRUE(steps.empty()) << steps.size() << " step(s) never ran";
 }
 
-void BoxAnswerer::then(std::function<void(HWND)> action)
+DialogScript& DialogScript::then(std::function<void(HWND)> step)
 {
-    hookState.actions.push_back(std::move(action));
+    steps.push_back(std::move(step));
+    return *this;
 }
 
-const std::vector<SeenBox>& BoxAnswerer::seen() const
+void DialogScript::backToOwner(HWND box)
 {
-    return hookState.seen;
+    PostMessageW(currentScript->helper, RunStep, reinterpret_cast<WPARAM>(GetWindow(box, GW_OWNER)), 0);
 }
 
-std::function<void(HWND)> pressButton(int id)
+LRESULT CALLBACK DialogScript::helperProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    return [id](HWND box) { PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); };
+    DialogScript* script = currentScript;
+    if (message != RunStep || !script)
+        return DefWindowProcW(window, message, wParam, lParam);
+    HWND box = reinterpret_cast<HWND>(wParam);
+    if (script->steps.empty()) {
+        // Never leave a box waiting for a user: close it and say so.
+        ADD_FAILURE() << "unexpected box: " << textOf(box);
+        for (int id : {IDCANCEL, IDNO, IDOK})
+            PostMessageW(box, WM_COMMAND, id, 0);
+        return 0;
+    }
+    auto step = std::move(script->steps.front());
+    script->steps.pop_front();
+    step(box);
+    return 0;
 }
 
-std::function<void(HWND)> clickButton(int id)
+LRESULT CALLBACK DialogScript::cbtProc(int code, WPARAM wParam, LPARAM lParam)
 {
-    return [id](HWND box) { PostMessageW(GetDlgItem(box, id), BM_CLICK, 0, 0); };
+    HWND window = reinterpret_cast<HWND>(wParam);
+    DialogScript* script = currentScript;
+    if (code == HCBT_ACTIVATE && script && isDialogBox(window) &&
+        std::find(script->known.begin(), script->known.end(), window) == script->known.end()) {
+        script->known.push_back(window);
+        // 0xFFFF: the text control of a message box.
+        script->seenBoxes.push_back({textOf(window), textOf(GetDlgItem(window, 0xFFFF)), window});
+        PostMessageW(script->helper, RunStep, wParam, 0);
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-std::function<void(HWND)> pressEscape()
+void click(HWND box, int id)
 {
-    return [](HWND box) { PostMessageW(box, WM_KEYDOWN, VK_ESCAPE, 1); };
+    PostMessageW(GetDlgItem(box, id), BM_CLICK, 0, 0);
 }
 
-std::function<void(HWND)> closeBox()
+void pressButton(HWND box, int id)
 {
-    return [](HWND box) { PostMessageW(box, WM_SYSCOMMAND, SC_CLOSE, 0); };
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
+}
+
+void pressKey(HWND box, WPARAM key)
+{
+    PostMessageW(GetFocus() ? GetFocus() : box, WM_KEYDOWN, key, 1);
+}
+
+void pressCloseBox(HWND box)
+{
+    PostMessageW(box, WM_SYSCOMMAND, SC_CLOSE, 0);
 }
 
 bool App::pump()

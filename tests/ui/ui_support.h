@@ -4,12 +4,16 @@
 
 #include <windows.h>
 
+#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
 
 // Shift_JIS bytes of a UTF-8 text, converted by the system's code page 932.
 std::string sjis(const std::string& utf8);
+
+// The text of a window: a box's caption, or a control's text.
+std::string textOf(HWND window);
 
 // A modal box the hook saw: its caption and, for a message box, its text.
 struct SeenBox {
@@ -18,21 +22,47 @@ struct SeenBox {
     HWND window;
 };
 
-// Answers the next modal boxes, one action each, in order. An action gets the
-// box as it is activated and posts what a user would do.
-class BoxAnswerer {
+// Answers the modal boxes of this thread as a user would, one step for every
+// dialog box (class "#32770") that becomes active for the first time, in
+// order, seen through a thread-local CBT hook. Its caption and, for a message
+// box, its text are kept in seen(); the next step gets the box once its
+// activation has finished: the step is posted to a message-only window, so it
+// runs from the box's own modal loop. A dialog becomes active when its first
+// control takes the focus, before the modal loop first shows it; a step that
+// closes it at once spares the display's unmapping.
+//
+// A box with no step left fails the test and is closed, so that none is left
+// waiting for a user; steps that never ran fail the test when the script ends.
+class DialogScript {
 public:
-    BoxAnswerer();
-    ~BoxAnswerer();
-    void then(std::function<void(HWND)> action);
-    const std::vector<SeenBox>& seen() const;
+    DialogScript();
+    ~DialogScript();
+    DialogScript(const DialogScript&) = delete;
+    DialogScript& operator=(const DialogScript&) = delete;
+
+    DialogScript& then(std::function<void(HWND)> step);
+    const std::vector<SeenBox>& seen() const { return seenBoxes; }
+
+    // Ends a message box's step: the following step gets the dialog under the
+    // message box, after the message box has gone.
+    static void backToOwner(HWND box);
+
+private:
+    static LRESULT CALLBACK helperProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK cbtProc(int code, WPARAM wParam, LPARAM lParam);
+
+    HHOOK hook = nullptr;
+    HWND helper = nullptr;
+    std::deque<std::function<void(HWND)>> steps;
+    std::vector<HWND> known;
+    std::vector<SeenBox> seenBoxes;
 };
 
-// Actions for BoxAnswerer.
-std::function<void(HWND)> pressButton(int id);  // WM_COMMAND as a button click
-std::function<void(HWND)> clickButton(int id);  // BM_CLICK on the real button
-std::function<void(HWND)> pressEscape();
-std::function<void(HWND)> closeBox();           // the close box: SC_CLOSE
+// What a user does in a box.
+void click(HWND box, int id);          // BM_CLICK on the real button
+void pressButton(HWND box, int id);    // the button's WM_COMMAND, as its click sends it
+void pressKey(HWND box, WPARAM key);   // a key down where the focus is
+void pressCloseBox(HWND box);          // the close box: SC_CLOSE
 
 // The running application of one test.
 struct App {

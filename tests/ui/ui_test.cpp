@@ -272,10 +272,10 @@ TEST_F(MainWindowTest, QuitConfirmationNoKeepsEverything)
 {
     SendMessageW(app.button(IDC_START_BUTTON), BM_CLICK, 0, 0);
     ASSERT_EQ(ServerState.load(), Running);
-    BoxAnswerer answer;
-    answer.then(pressButton(IDNO));  // close box
-    answer.then(clickButton(IDNO));  // File menu
-    answer.then(pressButton(IDNO));  // system menu's close
+    DialogScript answer;
+    answer.then([](HWND box) { pressButton(box, IDNO); })  // close box
+        .then([](HWND box) { click(box, IDNO); })         // File menu
+        .then([](HWND box) { pressButton(box, IDNO); });  // system menu's close
     SendMessageW(app.mainWindow, WM_CLOSE, 0, 0);
     SendMessageW(app.mainWindow, WM_COMMAND, MAKEWPARAM(IDM_EXIT, 0), 0);
     SendMessageW(app.mainWindow, WM_SYSCOMMAND, SC_CLOSE, 0);
@@ -294,8 +294,8 @@ TEST_F(MainWindowTest, QuitConfirmationNoKeepsEverything)
 TEST_F(MainWindowTest, QuitConfirmationYesEndsTheLoopWithZero)
 {
     SendMessageW(app.button(IDC_START_BUTTON), BM_CLICK, 0, 0);
-    BoxAnswerer answer;
-    answer.then(clickButton(IDYES));
+    DialogScript answer;
+    answer.then([](HWND box) { click(box, IDYES); });
     PostMessageW(app.mainWindow, WM_COMMAND, MAKEWPARAM(IDM_EXIT, 0), 0);
     EXPECT_EQ(runMessageLoop(app.mainWindow, app.accelerators), 0);
     ASSERT_EQ(answer.seen().size(), 1u);
@@ -315,18 +315,20 @@ struct AboutCase {
 
 TEST_F(MainWindowTest, VersionBoxOpensFromMenuAndShortcutsAndCloses)
 {
+    const auto ok = [](HWND box) { click(box, IDOK); };
+    const auto escape = [](HWND box) { pressKey(box, VK_ESCAPE); };
     const AboutCase cases[] = {
-        {Opener::Menu, clickButton(IDOK), "menu, OK"},
-        {Opener::Menu, pressEscape(), "menu, Esc"},
-        {Opener::AltQuestion, closeBox(), "Alt+?, close box"},
-        {Opener::AltSlash, clickButton(IDOK), "Alt+/, OK"},
-        {Opener::AltSlash, pressEscape(), "Alt+/, Esc"},
+        {Opener::Menu, ok, "menu, OK"},
+        {Opener::Menu, escape, "menu, Esc"},
+        {Opener::AltQuestion, pressCloseBox, "Alt+?, close box"},
+        {Opener::AltSlash, ok, "Alt+/, OK"},
+        {Opener::AltSlash, escape, "Alt+/, Esc"},
         // Focus on a panel button, as after a click on it: still the box.
-        {Opener::AltShiftSlashOnButton, closeBox(), "Alt+Shift+? on the start button"},
+        {Opener::AltShiftSlashOnButton, pressCloseBox, "Alt+Shift+? on the start button"},
     };
     for (const AboutCase& c : cases) {
         SCOPED_TRACE(c.name);
-        BoxAnswerer answer;
+        DialogScript answer;
         answer.then(c.closer);
         switch (c.opener) {
         case Opener::Menu:
@@ -351,7 +353,7 @@ TEST_F(MainWindowTest, VersionBoxOpensFromMenuAndShortcutsAndCloses)
         EXPECT_TRUE(IsWindowEnabled(app.mainWindow));
     }
     // Plain characters and other Alt keys do not open it.
-    BoxAnswerer none;
+    DialogScript none;
     pressAltChar(app, app.mainWindow, 'a');
     PostMessageW(app.mainWindow, WM_CHAR, '?', 1);
     app.pump();
@@ -360,7 +362,7 @@ TEST_F(MainWindowTest, VersionBoxOpensFromMenuAndShortcutsAndCloses)
 
 TEST_F(MainWindowTest, VersionBoxShowsIconNameAndOk)
 {
-    BoxAnswerer answer;
+    DialogScript answer;
     std::string staticText;
     HWND icon = nullptr;
     RECT place = {};
@@ -389,9 +391,9 @@ TEST_F(MainWindowTest, VersionBoxShowsIconNameAndOk)
 
 TEST_F(MainWindowTest, MenuBarCommandsOpenTheSettingsDialogs)
 {
-    BoxAnswerer answer;
-    answer.then(pressButton(IDCANCEL));
-    answer.then(pressEscape());
+    DialogScript answer;
+    answer.then([](HWND dialog) { pressButton(dialog, IDCANCEL); })
+        .then([](HWND dialog) { pressKey(dialog, VK_ESCAPE); });
     SendMessageW(app.mainWindow, WM_COMMAND, IDM_PORT, 0);
     SendMessageW(app.mainWindow, WM_COMMAND, IDM_LOG, 0);
     ASSERT_EQ(answer.seen().size(), 2u);
