@@ -54,17 +54,16 @@ else
 fi
 
 if build windows; then
-  # The window's tests need a display; a private one keeps them off the user's.
-  xvfb_pid=""
-  if [ -z "${DISPLAY:-}" ]; then
-    display=:97
-    Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-    xvfb_pid=$!
-    export DISPLAY=$display
-    for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
-  fi
+  # The window's tests need a display: always a private one of their own, on
+  # the first free display number, so that they never meet the user's.
+  display_file=$(mktemp)
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$display_file" >/dev/null 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 100); do [ -s "$display_file" ] && break; sleep 0.1; done
+  export DISPLAY=":$(head -1 "$display_file")"
+  rm -f "$display_file"
   run_suite windows build/windows
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  kill "$xvfb_pid" 2>/dev/null
 else
   failed=$((failed + 1)); failures="$failures build-windows"
 fi
