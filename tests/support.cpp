@@ -112,9 +112,12 @@ std::uint16_t ServerTest::start()
     return port_;
 }
 
+// Ports below 32768 lie outside both systems' ephemeral ranges (Linux from
+// 32768, Windows from 49152): a client socket of an earlier test, connected or
+// in TIME_WAIT, can then never hold the port a later test is about to bind.
 std::uint16_t freshPort()
 {
-    static std::uint16_t next = static_cast<std::uint16_t>(21000 + processId() % 500 * 40);
+    static std::uint16_t next = static_cast<std::uint16_t>(20000 + processId() % 300 * 40);
     return next++;
 }
 
