@@ -56,6 +56,7 @@ zip_name="Harborlight-$version-win64.zip"
 mkdir -p dist
 stage=$(mktemp -d "dist/.release-XXXXXX")
 trap 'rm -rf "$stage"' EXIT
+trap 'exit 1' INT TERM
 
 echo "release: Harborlight $version, commit $commit, clean build in $build"
 rm -rf "$build"
