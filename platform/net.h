@@ -62,6 +62,9 @@ bool netSend(Socket s, const char* data, std::size_t size);
 void netDrain(Socket s, int maxMs);
 void netClose(Socket s);
 
-// From another thread: makes every blocked and every later call on `s` fail
-// at once. The handle stays valid until its owner calls netClose.
+// From another thread: makes the call blocked on `s` and every later call on
+// it fail at once. A call that starts at the very moment of the wake may miss
+// it, so a caller that must end a thread repeats the wake until that thread
+// has ended; repeating it is harmless. The handle stays valid until its owner
+// calls netClose, and no wake may come after that.
 void netWake(Socket s);

@@ -1,4 +1,5 @@
 // Server settings, run state and the start and stop of the listener.
+#include <chrono>
 #include <cstring>
 #include <mutex>
 #include <system_error>
@@ -17,6 +18,11 @@ Socket connectionSocket = NoSocket;
 // outlive its teardown.
 std::mutex connectionLock;
 static std::thread listenerThread;
+// Whether the listener thread is still inside Listener, so that a stop knows
+// when to stop waking it.
+static std::atomic<bool> listenerRunning{false};
+// How often a stop repeats its wake while the listener has not ended.
+constexpr int WakeRepeatMs = 5;
 static NetFailure startFailure = NetFailure::Other;
 
 ServerSettings serverSettings{};
@@ -95,10 +101,15 @@ int startServer(ServerSettings& settings)
     std::int32_t before = ServerState;
     ServerState = Running;
     listenerSocket = listenSocket;
+    listenerRunning = true;
     try {
-        listenerThread = std::thread(Listener, &listenerSocket);
+        listenerThread = std::thread([] {
+            Listener(&listenerSocket);
+            listenerRunning = false;
+        });
     } catch (const std::system_error&) {
         // Nothing would serve; better to look stopped than to claim to run.
+        listenerRunning = false;
         ServerState = before;
         listenerSocket = NoSocket;
         startFailure = NetFailure::Other;
@@ -108,19 +119,27 @@ int startServer(ServerSettings& settings)
 }
 
 // The stop wakes the listener wherever it waits and lets it close its own
-// connection, then waits for it: every blocking call is woken, so the wait is
-// short, and a later start can never meet the old listener or its handles.
+// connection, then waits for it, so a later start can never meet the old
+// listener or its handles. A wake can miss a call that starts at the same
+// moment, so it is repeated every few milliseconds until the listener has
+// ended; each repeat also reaches a connection accepted meanwhile.
 int stopServer(ServerSettings&)
 {
     if (ServerState != Running)
         return 1;
     ServerState = Stopped;
-    {
-        std::lock_guard<std::mutex> hold(connectionLock);
-        if (connectionSocket != NoSocket)
-            netWake(connectionSocket);
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> hold(connectionLock);
+            if (connectionSocket != NoSocket)
+                netWake(connectionSocket);
+        }
+        netWake(listenerSocket);
+        for (int waited = 0; waited < WakeRepeatMs && listenerRunning; ++waited)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (!listenerRunning)
+            break;
     }
-    netWake(listenerSocket);
     if (listenerThread.joinable())
         listenerThread.join();
     netClose(listenerSocket);

@@ -1,6 +1,9 @@
 // Start, stop and restart, and clients that misbehave.
 #include "support.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #ifndef _WIN32
@@ -20,12 +23,12 @@ protected:
         EXPECT_EQ(ask(port, "GET /missing HTTP/1.0\r\n\r\n").bytes, NotFound) << "port " << port;
         EXPECT_LT(millisecondsSince(begun), 3000u);
     }
-    // A stop returns in a moment, whatever the listener is doing.
+    // A stop wakes the listener wherever it waits and returns within 100 ms.
     void expectQuickStop()
     {
         std::uint64_t begun = nowMs();
         EXPECT_EQ(stopServer(serverSettings), 1);
-        EXPECT_LT(millisecondsSince(begun), 1500u);
+        EXPECT_LT(millisecondsSince(begun), 100u);
         EXPECT_EQ(ServerState, Stopped);
     }
 };
@@ -170,6 +173,73 @@ TEST_F(Lifecycle, StopWakesASendToAClientThatDoesNotRead)
     EXPECT_EQ(reply.bytes.substr(0, 16), "HTTP/1.0 200 OK\n");
     EXPECT_EQ(startServer(serverSettings), 0);
     expectServing(port);
+}
+
+// A request with bytes beyond the buffer is answered, then the rest is
+// discarded for at most two seconds; a stop ends that wait too.
+TEST_F(Lifecycle, ADrainLastsTwoSecondsAtMostAndAStopEndsIt)
+{
+    std::uint16_t port = start();
+    const std::string unfinished = "GET /missing HTTP/1.0\r\nCookie: " + std::string(3000, 'c');
+    {
+        Client lingering(port);
+        ASSERT_TRUE(lingering.send(unfinished));
+        EXPECT_EQ(lingering.receiveAll(5000).bytes, NotFound);  // answered; the server drains
+        std::uint64_t begun = nowMs();
+        EXPECT_EQ(ask(port, "GET /missing HTTP/1.0\r\n\r\n").bytes, NotFound);
+        std::uint64_t waited = millisecondsSince(begun);
+        EXPECT_GE(waited, 1000u);
+        EXPECT_LT(waited, 3000u);
+    }
+    Client lingering(port);
+    ASSERT_TRUE(lingering.send(unfinished));
+    EXPECT_EQ(lingering.receiveAll(5000).bytes, NotFound);
+    expectQuickStop();
+}
+
+// Start, serve and stop, over and over, every other stop with a client
+// connected and silent: every cycle serves, no stop hangs, and nothing leaks.
+// HARBORLIGHT_SOAK_CYCLES sets the count (the benchmark runs 1,000).
+TEST_F(Lifecycle, StartServeStopCyclesLeakNothing)
+{
+    const char* asked = std::getenv("HARBORLIGHT_SOAK_CYCLES");
+    const int cycles = asked ? std::atoi(asked) : 200;
+    std::uint16_t port = start();
+    EXPECT_EQ(stopServer(serverSettings), 1);
+    long afterFirst = 0;
+    int slowStops = 0;
+    std::uint64_t slowestStop = 0, begun = nowMs();
+    for (int cycle = 0; cycle < cycles; ++cycle) {
+        ASSERT_EQ(startServer(serverSettings), 0) << "cycle " << cycle;
+        ASSERT_EQ(ask(port, "GET /missing HTTP/1.0\r\n\r\n").bytes, NotFound) << "cycle " << cycle;
+        Client idle;
+        if (cycle % 2) {
+            ASSERT_TRUE(idle.connectTo(port));
+            sleepMs(5);  // the listener takes it and waits for its request
+        }
+        std::uint64_t stopping = nowMs();
+        ASSERT_EQ(stopServer(serverSettings), 1);
+        std::uint64_t took = millisecondsSince(stopping);
+        slowestStop = std::max(slowestStop, took);
+        slowStops += took >= 100;
+        idle.close();
+        if (cycle == 0)
+            afterFirst = openHandles();
+    }
+    long atEnd = openHandles();
+    std::printf("%d cycles in %llu ms; stops over 100 ms: %d, slowest %llu ms; "
+                "open handles after the first cycle %ld, at the end %ld\n",
+                cycles, static_cast<unsigned long long>(millisecondsSince(begun)), slowStops,
+                static_cast<unsigned long long>(slowestStop), afterFirst, atEnd);
+    EXPECT_LT(slowestStop, 1000u);  // a missed wake would hold a stop for the 10 s time-out
+#ifdef _WIN32
+    // The threads library gives a lock an event of its own the first time two
+    // threads meet on it, and keeps it: a few may appear once, at any cycle.
+    // A leak would grow with the cycles.
+    EXPECT_LE(atEnd - afterFirst, 4);
+#else
+    EXPECT_EQ(atEnd, afterFirst);
+#endif
 }
 
 TEST_F(Lifecycle, StopAndStartInQuickSuccessionUnderLoad)

@@ -7,6 +7,7 @@
 #include <iterator>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #ifdef _WIN32
 #include <process.h>
@@ -306,6 +307,53 @@ void setTimeZone(const char* zone)
 #else
     setenv("TZ", zone, 1);
     tzset();
+#endif
+}
+
+#ifdef _WIN32
+// Wine's GetProcessHandleCount says 0; its list of the system's handles is
+// complete, so the process's entries there are counted instead.
+static long handlesInSystemList()
+{
+    struct Entry {
+        ULONG processId;
+        BYTE type, flags;
+        USHORT handle;
+        void* object;
+        ACCESS_MASK access;
+    };
+    using Query = LONG(WINAPI*)(int, void*, ULONG, ULONG*);
+    const int SystemHandleInformation = 16;
+    const LONG InfoLengthMismatch = static_cast<LONG>(0xC0000004);
+    auto query = reinterpret_cast<Query>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+    if (!query)
+        return -1;
+    std::vector<char> buffer(1 << 16);
+    LONG status;
+    while ((status = query(SystemHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()), nullptr)) ==
+           InfoLengthMismatch)
+        buffer.resize(buffer.size() * 2);
+    if (status != 0)
+        return -1;
+    ULONG entries = *reinterpret_cast<ULONG*>(buffer.data());
+    auto* entry = reinterpret_cast<Entry*>(buffer.data() + sizeof(void*));
+    long count = 0;
+    for (ULONG i = 0; i < entries; ++i)
+        count += entry[i].processId == GetCurrentProcessId();
+    return count;
+}
+#endif
+
+long openHandles()
+{
+#ifdef _WIN32
+    DWORD count = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &count);
+    return count ? static_cast<long>(count) : handlesInSystemList();
+#else
+    auto entries = std::filesystem::directory_iterator("/proc/self/fd");
+    return static_cast<long>(std::distance(begin(entries), end(entries))) - 1;  // less the iterator's own
 #endif
 }
 

@@ -90,6 +90,9 @@ extern const std::string TestPage;
 // Local time as the engine sees it, for a fixed zone such as "UTC0" or "JST-9".
 void setTimeZone(const char* zone);
 
+// The process's open handles (Windows) or file descriptors (Linux).
+long openHandles();
+
 std::uint64_t millisecondsSince(std::uint64_t start);
 std::uint64_t nowMs();
 void sleepMs(int ms);

@@ -1,82 +1,51 @@
 #include "platform/net.h"
 
+#include <mswsock.h>
 #include <ws2tcpip.h>
 
 #include <cstring>
 
 #include <atomic>
-#include <mutex>
 
 const Socket NoSocket = INVALID_SOCKET;
 
-// Winsock has no call that ends another thread's blocking accept or receive
-// and keeps the handle, so every socket runs non-blocking with an event of its
-// own: a wait ends on network activity, on its time-out, or on netWake, which
-// marks the socket woken and sets the event.
+// Every socket blocks, as the plainest Winsock server's do: one call per
+// accept, receive and send, and no wake-up while nothing happens. The time-outs
+// are set once on the listening socket; accepted sockets inherit them.
+//
+// netWake ends another thread's blocking call with CancelIoEx, which "cancels
+// I/O operations in the current process, regardless of which thread created
+// the I/O operation", a blocking Winsock call included; the call then fails
+// with ERROR_OPERATION_ABORTED. The handle stays open, so its value cannot be
+// given to another socket while the blocked thread still holds it. A woken
+// socket is also marked, and every later call on it fails at once. A wake
+// that comes between the mark's check and the call's start finds nothing to
+// cancel, so the caller repeats it until the thread it wakes has ended.
 namespace {
 
-struct SocketSlot {
-    SOCKET socket = INVALID_SOCKET;
-    WSAEVENT event = WSA_INVALID_EVENT;
-    std::atomic<bool> woken{false};
-    DWORD timeoutMs = INFINITE;
-};
-
-constexpr int SlotCount = 8;
-constexpr DWORD AcceptRecheckMs = 50;
-SocketSlot slots[SlotCount];
-std::mutex slotLock;
+// The woken sockets; lock-free, so that the listener's check before every
+// call costs no more than a few loads.
+constexpr int WokenCapacity = 4;
+std::atomic<SOCKET> wokenSockets[WokenCapacity] = {INVALID_SOCKET, INVALID_SOCKET, INVALID_SOCKET, INVALID_SOCKET};
 thread_local int lastError;
 
-SocketSlot* findSlot(SOCKET s)
+bool woken(SOCKET s)
 {
-    for (SocketSlot& slot : slots)
-        if (slot.socket == s)
-            return &slot;
-    return nullptr;
+    for (const std::atomic<SOCKET>& w : wokenSockets)
+        if (w == s)
+            return true;
+    return false;
 }
 
-bool attachSlot(SOCKET s, DWORD timeoutMs)
+// The handle a cancel must name: the base provider's, should a layered
+// provider stand between it and the caller.
+HANDLE baseHandle(SOCKET s)
 {
-    std::lock_guard<std::mutex> hold(slotLock);
-    SocketSlot* slot = findSlot(INVALID_SOCKET);
-    if (!slot)
-        return false;
-    WSAEVENT event = WSACreateEvent();
-    if (event == WSA_INVALID_EVENT)
-        return false;
-    if (WSAEventSelect(s, event, FD_ACCEPT | FD_READ | FD_WRITE | FD_CLOSE) != 0) {
-        WSACloseEvent(event);
-        return false;
-    }
-    slot->socket = s;
-    slot->event = event;
-    slot->timeoutMs = timeoutMs;
-    slot->woken = false;
-    return true;
-}
-
-SocketSlot* slotOf(SOCKET s)
-{
-    std::lock_guard<std::mutex> hold(slotLock);
-    return findSlot(s);
-}
-
-// Waits until the socket may make progress. False on wake or time-out.
-bool waitReady(SocketSlot* slot, DWORD timeoutMs)
-{
-    if (!slot || slot->woken)
-        return false;
-    DWORD got = WSAWaitForMultipleEvents(1, &slot->event, FALSE, timeoutMs, FALSE);
-    if (got != WSA_WAIT_EVENT_0 || slot->woken)
-        return false;
-    WSAResetEvent(slot->event);
-    return true;
-}
-
-bool wouldBlock()
-{
-    return WSAGetLastError() == WSAEWOULDBLOCK;
+    SOCKET base = INVALID_SOCKET;
+    DWORD size = 0;
+    if (WSAIoctl(s, SIO_BASE_HANDLE, nullptr, 0, &base, sizeof base, &size, nullptr, nullptr) != 0)
+        base = s;
+    return reinterpret_cast<HANDLE>(base);
 }
 
 } // namespace
@@ -131,10 +100,13 @@ Socket netOpenStream()
 
 bool netBind(Socket s, const sockaddr_in& address)
 {
-    // Windows rebinds a port whose last connections are in TIME_WAIT anyway;
-    // exclusive use keeps another program from binding the port beside us.
-    BOOL on = TRUE;
-    setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof on);
+    // A plain bind. SO_EXCLUSIVEADDRUSE would keep other programs off the
+    // port, but Microsoft warns that with it, once a listening socket "accepts
+    // a connection and is then subsequently closed", the port cannot be bound
+    // again "until the original connection becomes inactive". The server
+    // closes first, so every served page leaves a connection in TIME_WAIT for
+    // up to four minutes, and a stop and a start on the same port would fail.
+    // (Wine does not model this, so no test here shows it.)
     bool bound = bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
     lastError = WSAGetLastError();
     return bound;
@@ -142,15 +114,13 @@ bool netBind(Socket s, const sockaddr_in& address)
 
 bool netListen(Socket s, int ioTimeoutMs)
 {
+    // Accepted sockets inherit both time-outs; accept itself waits without one.
+    DWORD timeout = static_cast<DWORD>(ioTimeoutMs);
+    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
+    setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
     bool listening = listen(s, SOMAXCONN) == 0;
     lastError = WSAGetLastError();
-    if (!listening)
-        return false;
-    if (!attachSlot(s, static_cast<DWORD>(ioTimeoutMs))) {
-        lastError = WSAGetLastError();
-        return false;
-    }
-    return true;
+    return listening;
 }
 
 std::uint16_t netLocalPort(Socket s)
@@ -174,115 +144,66 @@ NetFailure netLastFailure()
 
 Socket netAccept(Socket listening, sockaddr_in* peer)
 {
-    SocketSlot* slot = slotOf(listening);
-    if (!slot)
+    if (woken(listening))
         return INVALID_SOCKET;
-    for (;;) {
-        if (slot->woken)
-            return INVALID_SOCKET;
-        int length = sizeof *peer;
-        SOCKET s = accept(listening, reinterpret_cast<sockaddr*>(peer), &length);
-        if (s != INVALID_SOCKET) {
-            // The new socket shares the listening socket's event until it
-            // gets one of its own.
-            if (!attachSlot(s, slot->timeoutMs)) {
-                closesocket(s);
-                return INVALID_SOCKET;
-            }
-            return s;
-        }
-        // The accept is tried again at least every AcceptRecheckMs: Wine now
-        // and then loses the event of an arriving connection, which would
-        // otherwise wait in the backlog for good.
-        if (!wouldBlock() || (!waitReady(slot, AcceptRecheckMs) && slot->woken))
-            return INVALID_SOCKET;
-    }
+    int length = sizeof *peer;
+    return accept(listening, reinterpret_cast<sockaddr*>(peer), &length);
 }
 
 long netReceive(Socket s, char* buffer, std::size_t size)
 {
-    SocketSlot* slot = slotOf(s);
-    if (!slot)
+    if (woken(s))
         return -1;
-    const ULONGLONG deadline = GetTickCount64() + slot->timeoutMs;
-    for (;;) {
-        if (slot->woken)
-            return -1;
-        int got = recv(s, buffer, static_cast<int>(size), 0);
-        if (got >= 0)
-            return got;
-        ULONGLONG now = GetTickCount64();
-        if (!wouldBlock() || now >= deadline || !waitReady(slot, static_cast<DWORD>(deadline - now)))
-            return -1;
-    }
+    int got = recv(s, buffer, static_cast<int>(size), 0);
+    return got >= 0 ? got : -1;
 }
 
 bool netSend(Socket s, const char* data, std::size_t size)
 {
-    SocketSlot* slot = slotOf(s);
-    if (!slot)
-        return false;
-    ULONGLONG deadline = GetTickCount64() + slot->timeoutMs;
     while (size > 0) {
-        if (slot->woken)
+        if (woken(s))
             return false;
         int sent = send(s, data, static_cast<int>(size), 0);
-        if (sent > 0) {
-            data += sent;
-            size -= static_cast<std::size_t>(sent);
-            deadline = GetTickCount64() + slot->timeoutMs;
-            continue;
-        }
-        ULONGLONG now = GetTickCount64();
-        if (sent == 0 || !wouldBlock() || now >= deadline || !waitReady(slot, static_cast<DWORD>(deadline - now)))
+        if (sent <= 0)
             return false;
+        data += sent;
+        size -= static_cast<std::size_t>(sent);
     }
     return true;
 }
 
 void netDrain(Socket s, int maxMs)
 {
-    SocketSlot* slot = slotOf(s);
-    if (!slot)
-        return;
     shutdown(s, SD_SEND);
     const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(maxMs);
     char discard[4096];
     for (;;) {
-        if (slot->woken)
-            return;
-        int got = recv(s, discard, sizeof discard, 0);
-        if (got == 0 || (got < 0 && !wouldBlock()))
-            return;
         ULONGLONG now = GetTickCount64();
-        if (now >= deadline)
+        if (now >= deadline || woken(s))
             return;
-        if (got < 0 && !waitReady(slot, static_cast<DWORD>(deadline - now)))
+        // The receive waits no longer than the drain has left.
+        DWORD left = static_cast<DWORD>(deadline - now);
+        setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&left), sizeof left);
+        if (recv(s, discard, sizeof discard, 0) <= 0)
             return;
     }
 }
 
 void netClose(Socket s)
 {
-    WSAEVENT event = WSA_INVALID_EVENT;
-    {
-        std::lock_guard<std::mutex> hold(slotLock);
-        if (SocketSlot* slot = findSlot(s)) {
-            event = slot->event;
-            slot->socket = INVALID_SOCKET;
-            slot->event = WSA_INVALID_EVENT;
-        }
+    for (std::atomic<SOCKET>& w : wokenSockets) {
+        SOCKET marked = s;
+        w.compare_exchange_strong(marked, INVALID_SOCKET);
     }
     closesocket(s);
-    if (event != WSA_INVALID_EVENT)
-        WSACloseEvent(event);
 }
 
 void netWake(Socket s)
 {
-    std::lock_guard<std::mutex> hold(slotLock);
-    if (SocketSlot* slot = findSlot(s)) {
-        slot->woken = true;
-        WSASetEvent(slot->event);
+    for (std::atomic<SOCKET>& w : wokenSockets) {
+        SOCKET free = INVALID_SOCKET;
+        if (woken(s) || w.compare_exchange_strong(free, s))
+            break;
     }
+    CancelIoEx(baseHandle(s), nullptr);
 }
