@@ -40,6 +40,10 @@ MEASUREMENTS = [
     ("f100m", "100 MiB file (curl), seconds"),
 ]
 LOWER_IS_BETTER = {"p99", "f100m", "cpu"}
+WINE_KEYS = ("wfloor", "wine")
+IDLE_SECONDS = 10
+FRESH_RUNS = 20
+SOAK_CYCLES = 1000
 
 
 class BenchError(Exception):
@@ -80,7 +84,7 @@ class Server:
     def cpu_ns(self):
         """CPU time of the first process and its descendants, or None (Wine's
         wineserver is no descendant, so Wine is left out)."""
-        if self.key == "wine" or not self.procs:
+        if self.key in WINE_KEYS or not self.procs:
             return None
         total, todo = 0, [self.procs[0].pid]
         while todo:
@@ -198,6 +202,12 @@ def make_servers(work, data, args):
         servers.append(Server("python", "python3 http.server",
                               lambda p: start_python(data, p)))
     exe = os.path.join(ROOT, "build", "windows", "harborlight-serve.exe")
+    wfloor = os.path.join(work, "floor_winsock.exe")
+    if shutil.which("wine") and os.path.exists(wfloor) and "wine" not in args.skip:
+        servers.append(Server("wfloor", "Winsock floor under Wine",
+                              lambda p: start_wine_floor(wfloor, work, data, p, None),
+                              lambda p: start_wine_floor(wfloor, work, data, p,
+                                                         os.path.join(site("wfloor-log"), "floor.log"))))
     if shutil.which("wine") and os.path.exists(exe) and "wine" not in args.skip:
         servers.append(Server("wine", "Harborlight under Wine",
                               lambda p: start_wine(exe, site("wine"), p, False),
@@ -264,12 +274,22 @@ def start_python(data, port):
     return proc
 
 
-def start_wine(exe, cwd, port, with_log):
+def wine_env():
     env = dict(os.environ)
     env["WINEDEBUG"] = "-all"
     env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
+    return env
+
+
+def start_wine(exe, cwd, port, with_log):
     argv = ["wine", exe, "--port", str(port)] + (["--log"] if with_log else [])
-    return spawn(argv, cwd, env=env, banner=r"Harborlight is serving DATA/ at http://127\.0\.0\.1:")
+    return spawn(argv, cwd, env=wine_env(), banner=r"Harborlight is serving DATA/ at http://127\.0\.0\.1:")
+
+
+def start_wine_floor(exe, work, data, port, log_file):
+    # Wine reads Unix paths through its Z: drive.
+    argv = ["wine", exe, ADDRESS, str(port), "Z:" + data] + (["Z:" + log_file] if log_file else [])
+    return spawn(argv, work, env=wine_env(), banner="floor serving")
 
 
 # ---------------------------------------------------------------- load
@@ -347,7 +367,7 @@ TIME_CAP = 8  # seconds any one ab run may take
 
 def measure(server, key, args):
     n = max(COUNTS.get(key, 1) // (3 if args.quick else 1), 10)
-    if server.key in ("python", "wine"):
+    if server.key in ("python",) + WINE_KEYS:
         n = max(n // 4, 10)  # the slow ones: fewer requests, same bound in time
     base = "http://%s:%d/" % (ADDRESS, server.port)
     if key == "page1":
@@ -380,6 +400,12 @@ def session(args):
     data = make_data(work)
     subprocess.run(["cc", "-O2", "-Wall", "-o", os.path.join(work, "floor"),
                     os.path.join(ROOT, "bench", "floor.c")], check=True)
+    wfloor = os.path.join(work, "floor_winsock.exe")
+    if os.path.exists(wfloor):
+        os.remove(wfloor)
+    if shutil.which("wine") and shutil.which("x86_64-w64-mingw32-gcc") and "wine" not in args.skip:
+        subprocess.run(["x86_64-w64-mingw32-gcc", "-O2", "-Wall", "-o", wfloor,
+                        os.path.join(ROOT, "bench", "floor_winsock.c"), "-lws2_32"], check=True)
 
     servers = make_servers(work, data, args)
     # Harborlight writes the test page; every server then serves that file.
@@ -407,10 +433,16 @@ def session(args):
         if len(started) < 2 or started[0].key != "floor" or started[1].key != "harborlight":
             raise BenchError("the floor and Harborlight must both run")
         results, failures = run_rounds(started, args)
-        return started, results, failures
+        results["idle"] = measure_idle(started)
     finally:
         for s in started:
             s.stop()
+    exe = os.path.join(ROOT, "build", "windows", "harborlight-serve.exe")
+    if any(s.key == "wine" for s in started):
+        results["fresh"] = fresh_runs(exe, work, FRESH_RUNS if not args.quick else 5)
+    if "soak" not in args.skip:
+        results["soak"] = soak(args)
+    return started, results, failures
 
 
 def run_rounds(servers, args):
@@ -430,7 +462,7 @@ def run_rounds(servers, args):
         order = servers[rep % len(servers):] + servers[:rep % len(servers)]
         for key in tests:
             for s in order:
-                if s.key in ("python", "wine") and key == "f100m" and rep % 3:
+                if s.key in ("python",) + WINE_KEYS and key == "f100m" and rep % 3:
                     continue  # slow: every third repetition is enough
                 try:
                     for k, v in measure(s, key, args).items():
@@ -440,6 +472,120 @@ def run_rounds(servers, args):
                     log("FAILED %s %s: %s" % (s.title, key, e))
         log("repetition %d of %d done, %.0f s" % (rep + 1, args.reps, time.monotonic() - began))
     return results, failures
+
+
+# ---------------------------------------------------------------- idle, fresh starts, soak
+
+def context_switches(pid):
+    """Voluntary and involuntary context switches of all threads of a process."""
+    total = 0
+    try:
+        for task in os.listdir("/proc/%d/task" % pid):
+            try:
+                with open("/proc/%d/task/%s/status" % (pid, task)) as f:
+                    for line in f:
+                        if line.startswith(("voluntary_ctxt_switches", "nonvoluntary_ctxt_switches")):
+                            total += int(line.split()[1])
+            except OSError:
+                pass
+    except OSError:
+        return None
+    return total
+
+
+def wineserver_pid():
+    """The wineserver of this benchmark's prefix, or None."""
+    prefix = os.environ.get("WINEPREFIX", "").encode()
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/comm" % pid) as f:
+                if not f.read().startswith("wineserver"):
+                    continue
+            with open("/proc/%s/environ" % pid, "rb") as f:
+                if b"WINEPREFIX=" + prefix + b"\0" in f.read():
+                    return int(pid)
+        except OSError:
+            pass
+    return None
+
+
+def measure_idle(servers):
+    """Context switches over IDLE_SECONDS with no load, one server at a time:
+    its own threads and, under Wine, the wineserver's."""
+    idle = {}
+    for s in servers:
+        if s.key not in ("floor", "harborlight") + WINE_KEYS:
+            continue
+        pid = s.procs[0].pid
+        server = wineserver_pid() if s.key in WINE_KEYS else None
+        before = (context_switches(pid), context_switches(server) if server else None)
+        time.sleep(IDLE_SECONDS)
+        after = (context_switches(pid), context_switches(server) if server else None)
+        own = after[0] - before[0] if None not in (before[0], after[0]) else None
+        wine = after[1] - before[1] if server and None not in (before[1], after[1]) else None
+        idle[s.key] = {"threads": own, "wineserver": wine}
+        log("idle %-26s %s context switches in %d s%s" % (
+            s.title, own, IDLE_SECONDS, "" if wine is None else ", wineserver %d" % wine))
+    return idle
+
+
+def fresh_runs(exe, work, runs):
+    """ab against a freshly started harborlight-serve.exe, `runs` times: a
+    connection lost in the backlog shows as a run that fails or hangs."""
+    counts = {"runs": runs, "requests": 0, "failed": 0, "broken": 0}
+    for i in range(runs):
+        port = 18500 + i
+        proc = start_wine(exe, os.path.join(work, "wine"), port, False)
+        try:
+            argv = ["taskset", "-c", LOAD_CORE, "ab", "-q", "-S", "-s", "10", "-t", "8", "-n", "500",
+                    "-c", "32" if i % 2 else "1", "http://%s:%d/" % (ADDRESS, port)]
+            try:
+                run = subprocess.run(argv, capture_output=True, text=True, timeout=40)
+                complete = re.search(r"^Complete requests:\s+(\d+)", run.stdout, re.M)
+                failed = re.search(r"^Failed requests:\s+(\d+)", run.stdout, re.M)
+                if run.returncode != 0 or not complete or not failed:
+                    counts["broken"] += 1
+                else:
+                    counts["requests"] += int(complete.group(1))
+                    counts["failed"] += int(failed.group(1))
+            except subprocess.TimeoutExpired:
+                counts["broken"] += 1
+        finally:
+            proc.send_signal(signal.SIGTERM)
+            try:
+                proc.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.wait(timeout=5)
+    log("fresh starts under Wine: %(runs)d ab runs, %(requests)d requests, %(failed)d failed, "
+        "%(broken)d runs broken or hung" % counts)
+    return counts
+
+
+def soak(args):
+    """The engine's start/serve/stop soak at full length, natively and under
+    Wine, each in a namespace of its own."""
+    found = {}
+    cycles = str(SOAK_CYCLES if not args.quick else SOAK_CYCLES // 5)
+    runs = [("native", [os.path.join(ROOT, "tools", "netns-run.sh"),
+                        os.path.join(ROOT, "build", "native", "tests", "engine_tests")], {})]
+    windows = os.path.join(ROOT, "build", "windows", "tests", "engine_tests.exe")
+    if shutil.which("wine") and os.path.exists(windows) and "wine" not in args.skip:
+        # The tests' own prefix: the benchmark's wineserver stays untouched.
+        runs.append(("wine", [os.path.join(ROOT, "tools", "wine-run.sh"), windows],
+                     {"WINEPREFIX": os.path.join(ROOT, "build", "wineprefix")}))
+    for name, argv, extra in runs:
+        env = dict(os.environ, HARBORLIGHT_SOAK_CYCLES=cycles, **extra)
+        env.pop("HARBORLIGHT_NETNS", None)
+        try:
+            run = subprocess.run(argv + ["--gtest_filter=Lifecycle.StartServeStopCyclesLeakNothing"],
+                                 capture_output=True, text=True, timeout=900, env=env)
+            line = re.search(r"^\d+ cycles in .*$", run.stdout, re.M)
+            found[name] = {"passed": run.returncode == 0, "line": line.group(0) if line else run.stdout[-300:]}
+        except subprocess.TimeoutExpired:
+            found[name] = {"passed": False, "line": "did not finish in 900 s"}
+        log("soak %s: %s (%s)" % (name, found[name]["line"], "passed" if found[name]["passed"] else "FAILED"))
+    return found
 
 
 # ---------------------------------------------------------------- report
@@ -455,9 +601,9 @@ def faster_by(value, floor_value, key):
     return floor_value / value if key in LOWER_IS_BETTER else value / floor_value
 
 
-def paired_ratios(results, who, key):
+def paired_ratios(results, who, key, base="floor"):
     """Ratios to the floor's run of the same repetition, taken seconds apart."""
-    floor = dict(results["floor"][key])
+    floor = dict(results[base][key])
     return [faster_by(v, floor[rep], key) for rep, v in results[who][key] if rep in floor]
 
 
@@ -538,13 +684,63 @@ def report(servers, results, failures):
     hl_fail = [f for f in failures if f.startswith("Harborlight ") and "under Wine" not in f]
     check("no failed or dropped request for Harborlight (every ab run: 0 failed, 0 non-2xx, all completed)",
           not hl_fail)
+    wine_table, wine_ratios = wine_report(summary, results, check)
     wine_text = ""
     if ratio("wine", "page1"):
         wine_text = ("Wine: Harborlight's Windows engine under Wine serves the test page at %.2f of the native "
                      "floor at 1 client and %.2f at 32 clients, the 3,000-byte file at %.2f, a 1 MiB file at %.2f "
                      "and the 100 MiB file at %.2f." % tuple(
                          ratio("wine", k) or 0 for k in ("page1", "page32", "f3000", "f1m", "f100m")))
+    if wine_table:
+        wine_text = wine_table + "\n\n" + wine_text
+    summary["wine-vs-winsock"] = wine_ratios
     return table, checks, wine_text, summary
+
+
+WINE_ROWS = ("page1", "page32", "f1m")
+
+
+def wine_report(summary, results, check):
+    """harborlight-serve.exe against the Winsock floor under the same Wine,
+    idle wake-ups, fresh starts and the soak: a table and its goals."""
+    idle = results.get("idle", {})
+    if "wfloor" not in summary or "wine" not in summary:
+        return "", {}
+    labels = dict(MEASUREMENTS)
+    lines = ["| Under Wine | Winsock floor | Harborlight under Wine | ratio |", "|---|---:|---:|---:|"]
+    wine_ratios = {}
+    for key in WINE_ROWS:
+        r = median(paired_ratios(results, "wine", key, base="wfloor"))
+        wine_ratios[key] = r
+        lines.append("| %s | %s | %s | %s |" % (labels[key], fmt(summary["wfloor"][key][0], key),
+                                               fmt(summary["wine"][key][0], key), "–" if r is None else "%.2f" % r))
+
+    def idle_cell(who, what):
+        value = idle.get(who, {}).get(what)
+        return "–" if value is None else "%d" % value
+    lines.append("| context switches in %d s while idle, the server's threads | %s | %s | – |"
+                 % (IDLE_SECONDS, idle_cell("wfloor", "threads"), idle_cell("wine", "threads")))
+    lines.append("| the same, Wine's server process | %s | %s | – |"
+                 % (idle_cell("wfloor", "wineserver"), idle_cell("wine", "wineserver")))
+    lines.append("| natively: context switches in %d s while idle (floor, Harborlight) | %s | %s | – |"
+                 % (IDLE_SECONDS, idle_cell("floor", "threads"), idle_cell("harborlight", "threads")))
+    for key in WINE_ROWS:
+        r = wine_ratios[key]
+        check("under Wine, %s: %.2f of the Winsock floor (goal 0.90 or better)" % (labels[key], r or 0),
+              r is not None and r >= 0.9)
+    mine, floor = idle.get("wine", {}).get("threads"), idle.get("wfloor", {}).get("threads")
+    if mine is not None and floor is not None:
+        check("idle under Wine, Harborlight's threads switched %d times in %d s, the Winsock floor's %d "
+              "(goal: no more than the floor's, allowing two)" % (mine, IDLE_SECONDS, floor), mine <= floor + 2)
+    fresh = results.get("fresh")
+    if fresh:
+        check("%(runs)d fresh starts of harborlight-serve.exe, one ab run each: %(requests)d requests, "
+              "%(failed)d failed, %(broken)d runs broken or hung (goal: none)" % fresh,
+              not fresh["failed"] and not fresh["broken"])
+    for name, found in sorted(results.get("soak", {}).items()):
+        check("start/serve/stop soak, %s: %s" % ("under Wine" if name == "wine" else "natively", found["line"]),
+              found["passed"])
+    return "\n".join(lines), wine_ratios
 
 
 def write_svg(path, servers, summary):
@@ -554,8 +750,8 @@ def write_svg(path, servers, summary):
              "f3000": "3,000 B", "f1m": "1 MiB", "f100m": "100 MiB"}
     palette = ["#888888", "#1f77b4", "#2ca02c", "#ff7f0e", "#9467bd", "#d62728", "#8c564b"]
     shown = servers
-    width, height = 860, 380
-    left, right, top, bottom = 60, 20, 40, 90
+    width, height = 860, 400
+    left, right, top, bottom = 60, 20, 40, 110
     plot_w, plot_h = width - left - right, height - top - bottom
     top_ratio = 2.0
     group_w = plot_w / len(keys)
@@ -588,11 +784,41 @@ def write_svg(path, servers, summary):
                            % (x + bar_w / 2, top - 3, v))
         out.append('<text x="%.1f" y="%d" text-anchor="middle">%s</text>'
                    % (left + g * group_w + group_w / 2, top + plot_h + 16, short[key]))
-    lx = left
+    lx, ly = left, top + plot_h + 34
     for i, s in enumerate(shown):
-        out.append('<rect x="%d" y="%d" width="12" height="12" fill="%s"/>' % (lx, height - 40, palette[i % len(palette)]))
-        out.append('<text x="%d" y="%d">%s</text>' % (lx + 16, height - 30, s.title))
+        if lx + 30 + 7 * len(s.title) > width - right:  # next line of the legend
+            lx, ly = left, ly + 20
+        out.append('<rect x="%d" y="%d" width="12" height="12" fill="%s"/>' % (lx, ly, palette[i % len(palette)]))
+        out.append('<text x="%d" y="%d">%s</text>' % (lx + 16, ly + 10, s.title))
         lx += 30 + 7 * len(s.title)
+    wine = summary.get("wine-vs-winsock") or {}
+    if wine:
+        # Below: Harborlight under Wine against the Winsock floor under the same Wine.
+        keys_w = [k for k in WINE_ROWS if wine.get(k)]
+        top_w = height + 40
+        plot_hw = 140
+        out.append('<text x="%d" y="%d" font-size="15">Under Wine, relative to the Winsock floor under the '
+                   'same Wine (1.0 = floor)</text>' % (left, top_w - 14))
+
+        def yw(v):
+            return top_w + plot_hw * (1 - min(v, 1.5) / 1.5)
+        for tick in (0, 0.5, 1.0, 1.5):
+            out.append('<line x1="%d" x2="%d" y1="%.1f" y2="%.1f" stroke="%s"/>'
+                       % (left, width - right, yw(tick), yw(tick), "#444" if tick == 1.0 else "#ddd"))
+            out.append('<text x="%d" y="%.1f" text-anchor="end">%.1f</text>' % (left - 6, yw(tick) + 4, tick))
+        gw = plot_w / max(len(keys_w), 1)
+        for g, key in enumerate(keys_w):
+            x0 = left + g * gw + gw * 0.3
+            for i, (title, v, colour) in enumerate((("Winsock floor under Wine", 1.0, "#888888"),
+                                                     ("Harborlight under Wine", wine[key], "#d62728"))):
+                out.append('<rect x="%.1f" y="%.1f" width="%.1f" height="%.1f" fill="%s"><title>%s, %s: %.2f'
+                           '</title></rect>' % (x0 + i * gw * 0.2, yw(v), gw * 0.2 - 2, top_w + plot_hw - yw(v),
+                                                colour, title, short[key], v))
+            out.append('<text x="%.1f" y="%.1f" text-anchor="middle">%s</text>'
+                       % (left + g * gw + gw / 2, top_w + plot_hw + 16, short[key]))
+        height = top_w + plot_hw + 30
+    out[0] = ('<svg xmlns="http://www.w3.org/2000/svg" width="%d" height="%d" '
+              'font-family="sans-serif" font-size="12">' % (width, height))
     out.append("</svg>")
     with open(path, "w") as f:
         f.write("\n".join(out) + "\n")
@@ -623,7 +849,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--quick", action="store_true", help="a third of the requests, 6 repetitions")
     parser.add_argument("--reps", type=int, help="repetitions (default 15, quick 6)")
-    parser.add_argument("--skip", default="", help="comma-separated: nginx,lighttpd,python,wine")
+    parser.add_argument("--skip", default="", help="comma-separated: nginx,lighttpd,python,wine,soak")
     parser.add_argument("--also", action="append", default=[], metavar="NAME=PATH",
                         help="another harborlight-serve build to measure beside this one")
     parser.add_argument("--no-write", action="store_true", help="print only; leave docs/ alone")

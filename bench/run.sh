@@ -3,7 +3,7 @@
 # the peers that are installed, in a private network namespace of its own,
 # and writes docs/performance.md and docs/performance.svg.
 #
-# Usage: bench/run.sh [--quick] [--reps N] [--seconds S] [--skip nginx,lighttpd,python,wine] [--no-write]
+# Usage: bench/run.sh [--quick] [--reps N] [--skip nginx,lighttpd,python,wine,soak] [--no-write]
 #   --quick      about two minutes instead of about ten
 #   --no-install use what is installed; do not call apt-get
 # Needs root (for the namespace). Installs from Debian what it lacks.
@@ -31,10 +31,10 @@ if [ "$install" = 1 ]; then
 fi
 
 cmake --preset native >/dev/null
-cmake --build --preset native --target harborlight-serve >/dev/null
+cmake --build --preset native --target harborlight-serve engine_tests >/dev/null
 if command -v wine >/dev/null && command -v x86_64-w64-mingw32-g++ >/dev/null; then
   [ -f build/windows/build.ninja ] || cmake --preset windows >/dev/null
-  cmake --build --preset windows --target harborlight-serve >/dev/null
+  cmake --build --preset windows --target harborlight-serve engine_tests >/dev/null
 fi
 if command -v wine >/dev/null && [ -f build/windows/harborlight-serve.exe ]; then
   # A Wine prefix of the benchmark's own, so tests using the shared one run on.
