@@ -807,13 +807,16 @@ def write_svg(path, servers, summary):
                        % (left, width - right, yw(tick), yw(tick), "#444" if tick == 1.0 else "#ddd"))
             out.append('<text x="%d" y="%.1f" text-anchor="end">%.1f</text>' % (left - 6, yw(tick) + 4, tick))
         gw = plot_w / max(len(keys_w), 1)
+        colour = {s.key: palette[i % len(palette)] for i, s in enumerate(shown)}
         for g, key in enumerate(keys_w):
             x0 = left + g * gw + gw * 0.3
-            for i, (title, v, colour) in enumerate((("Winsock floor under Wine", 1.0, "#888888"),
-                                                     ("Harborlight under Wine", wine[key], "#d62728"))):
+            for i, (who, title, v) in enumerate((("wfloor", "Winsock floor under Wine", 1.0),
+                                                 ("wine", "Harborlight under Wine", wine[key]))):
                 out.append('<rect x="%.1f" y="%.1f" width="%.1f" height="%.1f" fill="%s"><title>%s, %s: %.2f'
                            '</title></rect>' % (x0 + i * gw * 0.2, yw(v), gw * 0.2 - 2, top_w + plot_hw - yw(v),
-                                                colour, title, short[key], v))
+                                                colour[who], title, short[key], v))
+                out.append('<text x="%.1f" y="%.1f" text-anchor="middle">%.2f</text>'
+                           % (x0 + i * gw * 0.2 + gw * 0.1, yw(v) - 4, v))
             out.append('<text x="%.1f" y="%.1f" text-anchor="middle">%s</text>'
                        % (left + g * gw + gw / 2, top_w + plot_hw + 16, short[key]))
         height = top_w + plot_hw + 30

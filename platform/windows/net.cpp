@@ -13,9 +13,8 @@ const Socket NoSocket = INVALID_SOCKET;
 // accept, receive and send, and no wake-up while nothing happens. Sockets
 // with events of their own would cost an event and a wait per connection,
 // and under Wine 8 the listening socket's FD_ACCEPT is now and then never
-// signalled while accepted sockets run non-blocking, leaving a client in the
-// backlog. The time-outs are set once on the listening socket; accepted
-// sockets inherit them.
+// signalled for a connection that waits in the backlog. The time-outs are set
+// once on the listening socket; accepted sockets inherit them.
 //
 // netWake ends another thread's blocking call with CancelIoEx, which "cancels
 // I/O operations in the current process, regardless of which thread created
