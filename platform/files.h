@@ -19,7 +19,8 @@ extern const FileHandle NoFile;
 // Directories, pipes and devices are refused without blocking; NoFile then.
 FileHandle fileOpenRegular(const char* name, std::int64_t* size);
 // Opens for writing: `append` adds at the end (creating the file), otherwise
-// the file is created or emptied.
+// the file is created or emptied. Only a regular file: a FIFO, a device or a
+// directory under the name gives NoFile, without blocking.
 FileHandle fileOpenWrite(const char* name, bool append);
 bool fileExists(const char* name);
 // Bytes read, 0 at the end, -1 on failure.
@@ -29,6 +30,7 @@ void fileClose(FileHandle file);
 // Result not needed: an existing directory is as good as a new one.
 void makeDirectory(const char* name);
 
-// Seconds since 1970-01-01 UTC, and their local calendar time.
+// Seconds since 1970-01-01 UTC, and their local calendar time in the
+// system's time zone (on Windows: Windows' own, whatever TZ says).
 std::int64_t clockSeconds();
 void localCalendarTime(std::int64_t seconds, std::tm* local);

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <new>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -152,6 +153,32 @@ TEST_F(Handler, ResultsAndTheirAnswers)
     EXPECT_EQ(handle("HEAD / HTTP/1.0\r\n\r\n"), -1);
     EXPECT_EQ(sends(), std::vector<std::string>{});
     EXPECT_FALSE(exists("DATA"));
+}
+
+// Nothing that is not a regular file holds a request: a FIFO where the test
+// page would go, or at the day's log name with logging on, is answered at once.
+TEST_F(Handler, FifosAtTheTestPageOrTheLogNeverHoldTheAnswer)
+{
+    setTimeZone("UTC0");
+    std::filesystem::create_directories("LOG");
+    std::filesystem::create_directories("DATA");
+    ASSERT_EQ(mkfifo("DATA/index.html", 0644), 0);
+    std::time_t now = std::time(nullptr);
+    for (std::time_t t : {now, now + 5}) {  // the day may turn meanwhile
+        std::tm day = *std::gmtime(&t);
+        std::string name = "LOG/HarborlightLog_" + std::to_string(day.tm_year + 1900) +
+                           std::to_string(day.tm_mon + 1) + std::to_string(day.tm_mday) + ".log";
+        if (!exists(name)) {
+            ASSERT_EQ(mkfifo(name.c_str(), 0644), 0);
+        }
+    }
+    writeFile("DATA/page.html", "page");
+    logEnabled = 1;
+    std::uint64_t begun = nowMs();
+    EXPECT_EQ(handle("GET / HTTP/1.0\r\n\r\n"), -2);
+    EXPECT_EQ(handle("GET /page.html HTTP/1.0\r\n\r\n"), 0);
+    EXPECT_LT(millisecondsSince(begun), 1000u);
+    EXPECT_EQ(sends(), (std::vector<std::string>{NotFound, header("text/html\n", 4) + "page"}));
 }
 
 // A file of 2 GiB and more states its true size; the client leaving after the

@@ -299,14 +299,40 @@ const std::string TestPage =
     "\x83\x79\x81\x5b\x83\x57\x82\xc5\x82\xb7\x81\x42</p>\r\n"
     "</body>\r\n</html>\r\n";
 
-void setTimeZone(const char* zone)
+bool setTimeZone(const char* zone)
 {
 #ifdef _WIN32
-    _putenv_s("TZ", zone);
-    _tzset();
+    const char* current = std::getenv("TZ");
+    return current && std::string(current) == zone;
 #else
     setenv("TZ", zone, 1);
     tzset();
+    return true;
+#endif
+}
+
+bool hostShell(const std::string& command)
+{
+#ifdef _WIN32
+    if (!GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version"))
+        return false;
+    // Wine does not wait for a Unix child: the command leaves a mark when done.
+    const char* const mark = "host-shell-done";
+    DeleteFileA(mark);
+    std::string line = "/bin/sh -c \"" + command + "; : > " + mark + "\"";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA("Z:\\bin\\sh", &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return false;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    for (int waited = 0; waited < 10000 && GetFileAttributesA(mark) == INVALID_FILE_ATTRIBUTES; waited += 10)
+        Sleep(10);
+    DeleteFileA(mark);
+    return true;
+#else
+    return std::system(command.c_str()) != -1;
 #endif
 }
 

@@ -87,8 +87,17 @@ std::string header(const char* typeText, std::int64_t size);
 extern const std::string NotFound;
 extern const std::string TestPage;
 
-// Local time as the engine sees it, for a fixed zone such as "UTC0" or "JST-9".
-void setTimeZone(const char* zone);
+// Local time as the engine sees it, in a zone such as "UTC0" or "Asia/Tokyo".
+// On Windows the zone is Windows' own, which a process cannot change for
+// itself: true only when the process already runs in `zone` (under Wine: was
+// started with TZ set to it, as the CTest entries do).
+bool setTimeZone(const char* zone);
+
+// Runs a shell command of the host: natively, or from under Wine the Unix
+// /bin/sh (Wine starts Unix programs too), in the working directory. For what
+// Windows cannot make itself, such as a FIFO. False where there is no such
+// shell; the command's own outcome is for the caller to look at.
+bool hostShell(const std::string& command);
 
 // The process's open handles (Windows) or file descriptors (Linux).
 long openHandles();

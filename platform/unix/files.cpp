@@ -5,7 +5,24 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+// Sizes of 2 GiB and more must survive on 32-bit builds too.
+static_assert(sizeof(off_t) == 8, "build with _FILE_OFFSET_BITS=64");
+
 const FileHandle NoFile = -1;
+
+// A FIFO, a device or a directory under the name is refused: only a regular
+// file is read or written.
+static FileHandle keepIfRegular(int fd, std::int64_t* size)
+{
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(fd);
+        return NoFile;
+    }
+    if (size)
+        *size = info.st_size;
+    return fd;
+}
 
 FileHandle fileOpenRegular(const char* name, std::int64_t* size)
 {
@@ -13,20 +30,19 @@ FileHandle fileOpenRegular(const char* name, std::int64_t* size)
     int fd = open(name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return NoFile;
-    struct stat info;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        close(fd);
-        return NoFile;
-    }
-    *size = info.st_size;
-    return fd;
+    return keepIfRegular(fd, size);
 }
 
 FileHandle fileOpenWrite(const char* name, bool append)
 {
-    int flags = O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC | (append ? O_APPEND : O_TRUNC);
+    // O_NONBLOCK as for reading: a FIFO under the name fails at once (no
+    // reader) or is refused below, instead of holding the listener inside
+    // open(). It stays set: on a regular file it changes nothing.
+    int flags = O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (append ? O_APPEND : O_TRUNC);
     int fd = open(name, flags, 0644);
-    return fd < 0 ? NoFile : fd;
+    if (fd < 0)
+        return NoFile;
+    return keepIfRegular(fd, nullptr);
 }
 
 bool fileExists(const char* name)
@@ -74,6 +90,9 @@ std::int64_t clockSeconds()
 
 void localCalendarTime(std::int64_t seconds, std::tm* local)
 {
+    // localtime_r need not look at TZ again; tzset makes it follow the zone
+    // the process has now.
+    tzset();
     time_t t = static_cast<time_t>(seconds);
     localtime_r(&t, local);
 }

@@ -26,8 +26,24 @@ FileHandle fileOpenRegular(const char* name, std::int64_t* size)
 
 FileHandle fileOpenWrite(const char* name, bool append)
 {
+    // Only a regular file, or none yet. Wine reports a FIFO or a device
+    // behind the name as invalid attributes with an error other than "not
+    // found", and opens it without waiting; the file type after the open
+    // catches what the attributes did not show.
+    DWORD attributes = GetFileAttributesA(name);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        DWORD error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+            return NoFile;
+    } else if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) {
+        return NoFile;
+    }
     HANDLE file = CreateFileA(name, append ? FILE_APPEND_DATA : GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE && GetFileType(file) != FILE_TYPE_DISK) {
+        CloseHandle(file);
+        return NoFile;
+    }
     return file;
 }
 
@@ -60,13 +76,42 @@ void makeDirectory(const char* name)
     CreateDirectoryA(name, nullptr);
 }
 
+// FILETIME counts 100-nanosecond steps from 1601-01-01 UTC.
+constexpr std::int64_t FileTimeUnitsPerSecond = 10000000;
+constexpr std::int64_t SecondsFrom1601To1970 = 11644473600;
+
 std::int64_t clockSeconds()
 {
-    return static_cast<std::int64_t>(_time64(nullptr));
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER units;
+    units.LowPart = now.dwLowDateTime;
+    units.HighPart = now.dwHighDateTime;
+    return static_cast<std::int64_t>(units.QuadPart / FileTimeUnitsPerSecond) - SecondsFrom1601To1970;
 }
 
+// Windows' own time zone and its rules, not the C runtime's: that one reads a
+// TZ variable when the environment has one, parses it its own way (a zone
+// name such as Asia/Tokyo becomes UTC) and applies US daylight rules.
 void localCalendarTime(std::int64_t seconds, std::tm* local)
 {
-    __time64_t t = seconds;
-    _localtime64_s(local, &t);
+    *local = std::tm{};
+    ULARGE_INTEGER units;
+    units.QuadPart = static_cast<ULONGLONG>(seconds + SecondsFrom1601To1970) * FileTimeUnitsPerSecond;
+    FILETIME instant;
+    instant.dwLowDateTime = units.LowPart;
+    instant.dwHighDateTime = units.HighPart;
+    SYSTEMTIME utc;
+    SYSTEMTIME time;
+    if (!FileTimeToSystemTime(&instant, &utc))
+        return;
+    if (!SystemTimeToTzSpecificLocalTime(nullptr, &utc, &time))
+        time = utc;
+    local->tm_year = time.wYear - 1900;
+    local->tm_mon = time.wMonth - 1;
+    local->tm_mday = time.wDay;
+    local->tm_hour = time.wHour;
+    local->tm_min = time.wMinute;
+    local->tm_sec = time.wSecond;
+    local->tm_wday = time.wDayOfWeek;
 }
