@@ -12,12 +12,16 @@ HINSTANCE appInstance;
 WCHAR windowTitle[100];
 WCHAR windowClassName[100];
 
-// Harborlight\nアプリケーションを終了します。\n宜しいですか？。
-static const char QuitQuestion[] =
-    "Harborlight\n\x83" "A\x83v\x83\x8a\x83P\x81[\x83V\x83\x87\x83\x93\x82\xf0\x8fI\x97\xb9"
-    "\x82\xb5\x82\xdc\x82\xb7\x81" "B\n\x8bX\x82\xb5\x82\xa2\x82\xc5\x82\xb7\x82\xa9\x81H\x81" "B";
-// 確認メッセージ
-static const char ConfirmationCaption[] = "\x8am\x94" "F\x83\x81\x83" "b\x83Z\x81[\x83W";
+// The texts of the user interface are stored in code page 932 (see
+// ui/CMakeLists.txt). The compiler's conversion is checked where it matters:
+// a trail byte 0x5C (ソ, 表) and the wave dash ～, which plain Shift_JIS
+// tables do not map as Windows does.
+static_assert(sizeof "ソ表～" == 7 && "ソ表～"[0] == '\x83' && "ソ表～"[1] == '\x5c' && "ソ表～"[2] == '\x95' &&
+                  "ソ表～"[3] == '\x5c' && "ソ表～"[4] == '\x81' && "ソ表～"[5] == '\x60',
+              "the user interface is built with -fexec-charset=CP932");
+
+const char ConfirmationCaption[] = "確認メッセージ";
+static const char QuitQuestion[] = "Harborlight\nアプリケーションを終了します。\n宜しいですか？。";
 
 static void registerMainWindowClass(HINSTANCE instance)
 {

@@ -20,6 +20,9 @@ void dispatchLoopMessage(MSG& message, HWND mainWindow, HACCEL accelerators);
 // Runs until the quit message; gives its exit code.
 int runMessageLoop(HWND mainWindow, HACCEL accelerators);
 
+// The caption of every confirmation and refusal box, in Shift_JIS.
+extern const char ConfirmationCaption[];
+
 // Asks "quit?" and destroys the window on Yes. True when it did.
 bool confirmQuit(HWND mainWindow);
 

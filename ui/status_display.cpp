@@ -13,39 +13,18 @@ std::int32_t panelRequest;
 std::uint8_t portChanged;
 std::uint8_t logSettingChanged;
 
-// 現在、ＷＥＢサーバーは、
-static const char StateIntroText[] =
-    "\x8c\xbb\x8d\xdd\x81" "A\x82v\x82" "d\x82" "a\x83T\x81[\x83o\x81[\x82\xcd\x81" "A";
-// [ 稼動 ] しています。
-static const char RunningText[] =
-    "[ \x89\xd2\x93\xae ] \x82\xb5\x82\xc4\x82\xa2\x82\xdc\x82\xb7\x81" "B";
-// [ 停止 ] しています。
-static const char StoppedText[] =
-    "[ \x92\xe2\x8e~ ] \x82\xb5\x82\xc4\x82\xa2\x82\xdc\x82\xb7\x81" "B";
-// "  ▲  " and "  ■  "
-static const char RunningGlyph[] = "  \x81\xa3  ";
-static const char StoppedGlyph[] = "  \x81\xa1  ";
-// ＷｅｂサーバーのＩＰアドレスは [ %s ] です。
-static const char AddressFormat[] =
-    "\x82v\x82\x85\x82\x82\x83T\x81[\x83o\x81[\x82\xcc\x82h\x82o\x83" "A\x83h\x83\x8c\x83X"
-    "\x82\xcd [ %s ] \x82\xc5\x82\xb7\x81" "B";
-// Ｗｅｂサーバーのポート番号は [ %d ] です。
-static const char PortFormat[] =
-    "\x82v\x82\x85\x82\x82\x83T\x81[\x83o\x81[\x82\xcc\x83|\x81[\x83g\x94\xd4\x8d\x86"
-    "\x82\xcd [ %d ] \x82\xc5\x82\xb7\x81" "B";
-// ＵＲＬは [ http://%s/ ] です。
-static const char UrlFormat[] = "\x82t\x82q\x82k\x82\xcd [ http://%s/ ] \x82\xc5\x82\xb7\x81" "B";
-// ＵＲＬは [ http://%s:%d/ ] です。
-static const char UrlWithPortFormat[] =
-    "\x82t\x82q\x82k\x82\xcd [ http://%s:%d/ ] \x82\xc5\x82\xb7\x81" "B";
-// ＬＯＧ情報を取得しています。
-static const char LogOnText[] =
-    "\x82k\x82n\x82" "f\x8f\xee\x95\xf1\x82\xf0\x8e\xe6\x93\xbe\x82\xb5\x82\xc4\x82\xa2"
-    "\x82\xdc\x82\xb7\x81" "B";
-// ＬＯＧ情報を取得していません。
-static const char LogOffText[] =
-    "\x82k\x82n\x82" "f\x8f\xee\x95\xf1\x82\xf0\x8e\xe6\x93\xbe\x82\xb5\x82\xc4\x82\xa2"
-    "\x82\xdc\x82\xb9\x82\xf1\x81" "B";
+// The texts below are stored in code page 932 (see ui/CMakeLists.txt).
+static const char StateIntroText[] = "現在、ＷＥＢサーバーは、";
+static const char RunningText[] = "[ 稼動 ] しています。";
+static const char StoppedText[] = "[ 停止 ] しています。";
+static const char RunningGlyph[] = "  ▲  ";
+static const char StoppedGlyph[] = "  ■  ";
+static const char AddressFormat[] = "ＷｅｂサーバーのＩＰアドレスは [ %s ] です。";
+static const char PortFormat[] = "Ｗｅｂサーバーのポート番号は [ %d ] です。";
+static const char UrlFormat[] = "ＵＲＬは [ http://%s/ ] です。";
+static const char UrlWithPortFormat[] = "ＵＲＬは [ http://%s:%d/ ] です。";
+static const char LogOnText[] = "ＬＯＧ情報を取得しています。";
+static const char LogOffText[] = "ＬＯＧ情報を取得していません。";
 
 // Stands in the address's place when the host has no address.
 static const char NoAddressText[] = "(null)";
