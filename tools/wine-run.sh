@@ -1,16 +1,23 @@
 #!/bin/sh
 # Runs a Windows program under Wine as Harborlight's tests need it: its own
-# prefix, a Japanese locale (ANSI code page 932), and a private network
-# namespace. The wineserver makes the sockets, so it must live in the same
-# namespace: one started elsewhere for this prefix is ended first.
-# Usage: tools/wine-run.sh PROGRAM.exe [ARG...]
+# prefix, a locale (Japanese unless HARBORLIGHT_WINE_LOCALE names another, such
+# as C.UTF-8), and a private network namespace. Each locale has a prefix of
+# its own, since Wine fixes a prefix's language when it creates it. The
+# wineserver makes the sockets, so it must live in the same namespace: one
+# started elsewhere for this prefix is ended first.
+# Usage: [HARBORLIGHT_WINE_LOCALE=C.UTF-8] tools/wine-run.sh PROGRAM.exe [ARG...]
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
-export WINEPREFIX="${WINEPREFIX:-$root/build/wineprefix}"
+locale="${HARBORLIGHT_WINE_LOCALE:-ja_JP.UTF-8}"
+if [ "$locale" = ja_JP.UTF-8 ]; then
+  export WINEPREFIX="${WINEPREFIX:-$root/build/wineprefix}"
+else
+  export WINEPREFIX="${WINEPREFIX:-$root/build/wineprefix-${locale%%.*}}"
+fi
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="mscoree,mshtml="
-export LANG=ja_JP.UTF-8
-export LC_ALL=ja_JP.UTF-8
+export LANG="$locale"
+export LC_ALL="$locale"
 
 if [ "${HARBORLIGHT_NETNS:-}" != 1 ]; then
   exec "$root/tools/netns-run.sh" "$0" "$@"

@@ -22,8 +22,12 @@ std::string sjis(const std::string& utf8)
 
 std::string textOf(HWND window)
 {
-    char text[512] = {};
-    GetWindowTextA(window, text, sizeof text);
+    // Read as Unicode: the A function would convert back by the same code
+    // page that the text went in by, and so hide a wrong one.
+    wchar_t wide[512] = {};
+    int n = GetWindowTextW(window, wide, 512);
+    char text[1024] = {};
+    WideCharToMultiByte(932, 0, wide, n, text, sizeof text - 1, nullptr, nullptr);
     return text;
 }
 

@@ -12,7 +12,8 @@
 // Shift_JIS bytes of a UTF-8 text, converted by the system's code page 932.
 std::string sjis(const std::string& utf8);
 
-// The text of a window: a box's caption, or a control's text.
+// The text of a window (a box's caption, a control's text), read as Unicode
+// and given in code page 932.
 std::string textOf(HWND window);
 
 // A modal box the hook saw: its caption and, for a message box, its text.

@@ -25,7 +25,7 @@ class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_EQ(GetACP(), 932u) << "run under a Japanese locale (tools/wine-run.sh)";
+        ASSERT_EQ(GetACP(), 932u) << "the manifest asks for code page 932 in any locale";
         app = startApp();
         ASSERT_TRUE(app.mainWindow) << "no main window: is there an X display (DISPLAY)?";
         ASSERT_TRUE(app.panel);
