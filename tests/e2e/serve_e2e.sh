@@ -15,7 +15,10 @@ e2e_require_netns serve_e2e
 serve_path=$(realpath "$1")
 host=10.231.0.1
 port=18080
-export TZ=UTC0
+# A zone away from UTC: the log's day and hour must be Tokyo's (the C runtime
+# of Windows would read this TZ as UTC).
+export TZ=Asia/Tokyo
+log_hour_first=$(date '+%a %b %d %H')
 
 # Under Wine: the build's prefix, a Japanese locale, and a wineserver of this
 # namespace (it makes the sockets). Wine turns SIGINT into Ctrl-C; it has no
@@ -133,6 +136,9 @@ if [ -f "$log" ]; then
   lines=$(grep -c . "$log")
   bad=$(LC_ALL=C grep -cv $'^10\\.231\\.0\\.1 \x81\x46 [A-Z][a-z][a-z] [A-Z][a-z][a-z] [0-3][0-9] [0-2][0-9]:[0-5][0-9]:[0-5][0-9] 20[0-9][0-9]\r$' "$log")
   [ "$lines" = 3 ] && [ "$bad" = 0 ] && pass "log has 3 well-formed lines" || fail "log: $lines lines, $bad malformed"
+  log_hour_last=$(date '+%a %b %d %H')
+  other=$(cut -d' ' -f3-6 "$log" | grep -cv -e "^$log_hour_first" -e "^$log_hour_last")
+  [ "$other" = 0 ] && pass "log lines in Tokyo's local time" || fail "log: $other lines not at $log_hour_last (TZ=$TZ)"
 else
   fail "no log file $log"; ls -R LOG >&2
 fi
