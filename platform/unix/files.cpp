@@ -5,8 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-// Sizes of 2 GiB and more must survive on 32-bit builds too.
+// Sizes of 2 GiB and more, and the log's dates after 2038, must survive on
+// 32-bit builds too.
 static_assert(sizeof(off_t) == 8, "build with _FILE_OFFSET_BITS=64");
+static_assert(sizeof(time_t) == 8, "build with _TIME_BITS=64");
 
 const FileHandle NoFile = -1;
 
