@@ -253,15 +253,19 @@ TEST_F(Requests, APathOf994BytesIsServed)
     EXPECT_EQ(ask(port, get(path + "g")).bytes, NotFound);
 }
 
+#endif
+
+// Only regular files are served, and a FIFO or a device behind a name never
+// holds the listener; links placed by the user are followed. Under Wine the
+// host's shell makes them, as Windows itself has no FIFOs.
 TEST_F(Requests, OnlyRegularFilesAreServedAndLinksAreFollowed)
 {
     std::uint16_t port = start();
     writeFile("DATA/real.txt", "real");
     writeFile("outside.txt", "placed by the user");
-    ASSERT_EQ(mkfifo("DATA/pipe.txt", 0644), 0);
-    ASSERT_EQ(symlink("real.txt", "DATA/link.txt"), 0);
-    ASSERT_EQ(symlink("../outside.txt", "DATA/out.txt"), 0);
-    ASSERT_EQ(symlink("/dev/zero", "DATA/zero.txt"), 0);
+    if (!hostShell("mkfifo DATA/pipe.txt && ln -s real.txt DATA/link.txt && ln -s ../outside.txt DATA/out.txt"
+                   " && ln -s /dev/zero DATA/zero.txt"))
+        GTEST_SKIP() << "no host shell to make a FIFO with (Windows without Wine)";
 
     std::uint64_t begun = nowMs();
     EXPECT_EQ(ask(port, get("pipe.txt")).bytes, NotFound);
@@ -269,5 +273,7 @@ TEST_F(Requests, OnlyRegularFilesAreServedAndLinksAreFollowed)
     EXPECT_LT(millisecondsSince(begun), 3000u);
     EXPECT_EQ(ask(port, get("link.txt")).bytes, header("text/plain\n", 4) + "real");
     EXPECT_EQ(ask(port, get("out.txt")).bytes, header("text/plain\n", 18) + "placed by the user");
+    // Removed by the host: std::filesystem under Wine gets past neither a FIFO
+    // nor a link to a device.
+    hostShell("rm -f DATA/pipe.txt DATA/zero.txt DATA/link.txt DATA/out.txt");
 }
-#endif
