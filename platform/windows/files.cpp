@@ -4,18 +4,27 @@
 
 const FileHandle NoFile = INVALID_HANDLE_VALUE;
 
+// Opened straight away: a folder does not open without backup semantics, and
+// Wine opens a FIFO or a device behind the name without waiting, so the file
+// type afterwards is the whole check. (Asking for the attributes first cost
+// every request three more stats under Wine.)
+static FileHandle keepIfRegular(HANDLE file)
+{
+    if (file != INVALID_HANDLE_VALUE && GetFileType(file) != FILE_TYPE_DISK) {
+        CloseHandle(file);
+        return NoFile;
+    }
+    return file;
+}
+
 FileHandle fileOpenRegular(const char* name, std::int64_t* size)
 {
-    // Opened straight away: a folder does not open without backup semantics,
-    // and Wine opens a FIFO or a device behind the name without waiting, so
-    // the file type afterwards is the whole check. (Asking for the attributes
-    // first cost every request three more stats under Wine.)
-    HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    HANDLE file = keepIfRegular(CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (file == NoFile)
         return NoFile;
     LARGE_INTEGER length;
-    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileSizeEx(file, &length)) {
+    if (!GetFileSizeEx(file, &length)) {
         CloseHandle(file);
         return NoFile;
     }
@@ -25,25 +34,9 @@ FileHandle fileOpenRegular(const char* name, std::int64_t* size)
 
 FileHandle fileOpenWrite(const char* name, bool append)
 {
-    // Only a regular file, or none yet. Wine reports a FIFO or a device
-    // behind the name as invalid attributes with an error other than "not
-    // found", and opens it without waiting; the file type after the open
-    // catches what the attributes did not show.
-    DWORD attributes = GetFileAttributesA(name);
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        DWORD error = GetLastError();
-        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
-            return NoFile;
-    } else if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) {
-        return NoFile;
-    }
-    HANDLE file = CreateFileA(name, append ? FILE_APPEND_DATA : GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE && GetFileType(file) != FILE_TYPE_DISK) {
-        CloseHandle(file);
-        return NoFile;
-    }
-    return file;
+    return keepIfRegular(CreateFileA(name, append ? FILE_APPEND_DATA : GENERIC_WRITE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                     append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 bool fileExists(const char* name)
