@@ -24,6 +24,19 @@ bool sameLetters(const char* text, std::size_t length, const char* name)
     return true;
 }
 
+// The digit that makes COM or LPT a device: 0 to 9, and the superscripts
+// one, two and three, which Windows takes as digits there too. They are one
+// byte in code page 1252 (B9, B2, B3) and two in UTF-8 (C2 and the same),
+// the code pages a Windows process may run with.
+bool isDeviceDigit(const char* digit, std::size_t length)
+{
+    const auto* d = reinterpret_cast<const unsigned char*>(digit);
+    auto superscript = [](unsigned char c) { return c == 0xB9 || c == 0xB2 || c == 0xB3; };
+    if (length == 1)
+        return (d[0] >= '0' && d[0] <= '9') || superscript(d[0]);
+    return length == 2 && d[0] == 0xC2 && superscript(d[1]);
+}
+
 // A segment Windows reads as a device: the part before the first dot, less
 // trailing spaces, is a reserved name ("aux", "Com1.txt", "NUL .log").
 bool isDeviceName(const char* segment, std::size_t length)
@@ -37,9 +50,8 @@ bool isDeviceName(const char* segment, std::size_t length)
     for (const char* name : plain)
         if (sameLetters(segment, base, name))
             return true;
-    if (base == 4 && segment[3] >= '1' && segment[3] <= '9')
-        return sameLetters(segment, 3, "COM") || sameLetters(segment, 3, "LPT");
-    return false;
+    return base > 3 && (sameLetters(segment, 3, "COM") || sameLetters(segment, 3, "LPT")) &&
+           isDeviceDigit(segment + 3, base - 3);
 }
 
 // "..", and what Windows turns into it ("...", ".. ", ". .").
