@@ -5,7 +5,7 @@
 set -eu
 purpose=${1:-test}
 
-packages="cmake ninja-build g++ pkg-config iproute2 util-linux curl python3 locales
+packages="cmake ninja-build g++ pkg-config iproute2 util-linux curl python3 locales git
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 xvfb xauth
   fonts-ipafont-gothic"
 if [ "$purpose" = test ]; then
