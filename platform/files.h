@@ -18,11 +18,14 @@ extern const FileHandle NoFile;
 // Opens an existing regular file for binary reading and gives its size.
 // Directories, pipes and devices are refused without blocking; NoFile then.
 FileHandle fileOpenRegular(const char* name, std::int64_t* size);
-// Opens for writing: `append` adds at the end (creating the file), otherwise
-// the file is created or emptied. Only a regular file: a FIFO, a device or a
-// directory under the name gives NoFile, without blocking.
-FileHandle fileOpenWrite(const char* name, bool append);
-bool fileExists(const char* name);
+// Opens for adding at the end, creating the file when missing. Only a regular
+// file: a FIFO, a device or a directory under the name gives NoFile, without
+// blocking.
+FileHandle fileOpenAppend(const char* name);
+// Creates a new file for writing; NoFile when anything at all has the name
+// already, a link included (also one that points nowhere), so nothing is
+// ever written over or through.
+FileHandle fileCreateNew(const char* name);
 // Bytes read, 0 at the end, -1 on failure.
 long fileRead(FileHandle file, char* buffer, std::size_t size);
 bool fileWrite(FileHandle file, const char* data, std::size_t size);

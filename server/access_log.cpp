@@ -67,10 +67,10 @@ int writeAccessLogAt(const char* clientAddressText, std::int64_t seconds)
     char fileName[48];
     formLogFileName(local, fileName);
     int result = 1;
-    FileHandle file = fileOpenWrite(fileName, true);
+    FileHandle file = fileOpenAppend(fileName);
     if (file == NoFile) {
         makeDirectory("LOG");
-        file = fileOpenWrite(fileName, true);
+        file = fileOpenAppend(fileName);
         result = 2;
     }
     if (file == NoFile)

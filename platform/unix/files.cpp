@@ -35,21 +35,23 @@ FileHandle fileOpenRegular(const char* name, std::int64_t* size)
     return keepIfRegular(fd, size);
 }
 
-FileHandle fileOpenWrite(const char* name, bool append)
+FileHandle fileOpenAppend(const char* name)
 {
     // O_NONBLOCK as for reading: a FIFO under the name fails at once (no
     // reader) or is refused below, instead of holding the listener inside
     // open(). It stays set: on a regular file it changes nothing.
-    int flags = O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (append ? O_APPEND : O_TRUNC);
-    int fd = open(name, flags, 0644);
+    int fd = open(name, O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644);
     if (fd < 0)
         return NoFile;
     return keepIfRegular(fd, nullptr);
 }
 
-bool fileExists(const char* name)
+FileHandle fileCreateNew(const char* name)
 {
-    return access(name, F_OK) == 0;
+    // With O_EXCL the open fails on any existing name and follows no link,
+    // so what it opens is always the new regular file.
+    int fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0644);
+    return fd < 0 ? NoFile : fd;
 }
 
 long fileRead(FileHandle file, char* buffer, std::size_t size)

@@ -32,16 +32,16 @@ FileHandle fileOpenRegular(const char* name, std::int64_t* size)
     return file;
 }
 
-FileHandle fileOpenWrite(const char* name, bool append)
+FileHandle fileOpenAppend(const char* name)
 {
-    return keepIfRegular(CreateFileA(name, append ? FILE_APPEND_DATA : GENERIC_WRITE,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                     append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return keepIfRegular(CreateFileA(name, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-bool fileExists(const char* name)
+FileHandle fileCreateNew(const char* name)
 {
-    return GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES;
+    // CREATE_NEW fails on any existing name, a link included.
+    return CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 long fileRead(FileHandle file, char* buffer, std::size_t size)
