@@ -63,12 +63,12 @@ const ContentTypeRule& contentTypeOf(const char* fileName)
     return PlainText;
 }
 
+// Created, never written over or through: a page the user saved a moment ago,
+// or a link under the name, is left as it is.
 void writeTestPageIfMissing()
 {
-    if (fileExists(DefaultDocument))
-        return;
     makeDirectory("DATA");
-    FileHandle page = fileOpenWrite(DefaultDocument, false);
+    FileHandle page = fileCreateNew(DefaultDocument);
     if (page == NoFile)
         return;
     fileWrite(page, TestPage, sizeof TestPage - 1);
@@ -128,20 +128,27 @@ int handleRequest()
     out = appendText(out, "Content-Length: ");
     out = appendDecimal(out, size);
     out = appendText(out, "\n\n");
-    std::size_t headerLength = static_cast<std::size_t>(out - responseBuffer);
 
-    // The header and the first bytes of the file go out in one send; then
-    // pieces of SendUnit bytes until a short one marks the end of the file.
-    // The first failed send ends the answer: the client has gone.
-    long got = fileRead(file, out, SendUnit - headerLength);
-    std::size_t pieceLength = headerLength + static_cast<std::size_t>(got > 0 ? got : 0);
-    bool delivered = sendToClient(responseBuffer, pieceLength);
-    while (delivered && pieceLength == SendUnit) {
-        got = fileRead(file, responseBuffer, SendUnit);
-        if (got <= 0)
+    // The header and the first bytes of the file go out in one send, then
+    // pieces of SendUnit bytes. Exactly the size the length line announced
+    // goes out: a file that grows meanwhile is cut there, and a short read
+    // before the end (a network share) does not end the body. A failed read
+    // ends it, and so does the first failed send: the client has gone.
+    std::int64_t left = size;
+    char* end = out;  // the first piece follows the header
+    for (;;) {
+        std::size_t room = SendUnit - static_cast<std::size_t>(end - responseBuffer);
+        std::size_t want = left < static_cast<std::int64_t>(room) ? static_cast<std::size_t>(left) : room;
+        long got = want > 0 ? fileRead(file, end, want) : 0;
+        if (got > 0) {
+            end += got;
+            left -= got;
+        }
+        if (end > responseBuffer && !sendToClient(responseBuffer, static_cast<std::size_t>(end - responseBuffer)))
             break;
-        pieceLength = static_cast<std::size_t>(got);
-        delivered = sendToClient(responseBuffer, pieceLength);
+        if (got <= 0 || left == 0)
+            break;
+        end = responseBuffer;
     }
     fileClose(file);
     return 0;

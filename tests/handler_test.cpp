@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <new>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -120,6 +121,9 @@ TEST_F(Handler, SendsAtMost1024BytesAtATimeWithTheHeaderInTheFirst)
         {"photo.JPG", 3000, {1024, 1024, 1015}},
         {"exact.txt", 962, {1024}},  // ends with a full send: nothing follows
         {"two.txt", 961 + 1024, {1024, 1024}},
+        {"one.txt", 1, {header("text/plain\n", 1).size() + 1}},
+        {"over.txt", 963, {1024, 1}},  // one byte left for the last piece
+        {"over2.txt", 961 + 1024 + 1, {1024, 1024, 1}},
         {"small.gif", 10, {header("image/gif\n", 10).size() + 10}},
         {"empty.png", 0, {header("image/png\n", 0).size()}},
     };
@@ -138,6 +142,30 @@ TEST_F(Handler, SendsAtMost1024BytesAtATimeWithTheHeaderInTheFirst)
             all += r;
         EXPECT_EQ(all.substr(all.size() - c.size), content) << c.name;
     }
+}
+
+// A file that grows while it is sent (a video still being copied into DATA)
+// goes out at the size its length line announced.
+TEST_F(Handler, SendsNoMoreThanTheAnnouncedSizeOfAFileThatGrows)
+{
+    const std::string content(256 * 1024, 'g');
+    writeFile("DATA/growing.txt", content);
+    int small = 4096;  // the handler waits on a full socket long before the end
+    setsockopt(ends_[0], SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    std::string got;
+    std::thread reader([&] {
+        char record[4096];
+        for (ssize_t n; (n = recv(ends_[1], record, sizeof record, 0)) > 0;) {
+            if (got.empty())
+                std::ofstream("DATA/growing.txt", std::ios::binary | std::ios::app) << std::string(64 * 1024, 'x');
+            got.append(record, static_cast<std::size_t>(n));
+        }
+    });
+    EXPECT_EQ(handle("GET /growing.txt HTTP/1.0\r\n\r\n"), 0);
+    shutdown(ends_[0], SHUT_WR);
+    reader.join();
+    EXPECT_EQ(readFile("DATA/growing.txt").size(), content.size() + 64 * 1024);
+    EXPECT_EQ(got, header("text/plain\n", content.size()) + content);
 }
 
 TEST_F(Handler, ResultsAndTheirAnswers)
