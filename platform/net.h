@@ -51,6 +51,12 @@ NetFailure netLastFailure();
 
 // Waits for the next connection; NoSocket when the wait failed or was woken.
 Socket netAccept(Socket listening, sockaddr_in* peer);
+// After netAccept gave NoSocket on this thread: whether the next accept may
+// follow at once. It may after a time-out, an interruption, a wake or a
+// client that gave up before it was accepted; not when the system has no
+// descriptor or buffer to spare, where the next accept would fail at once
+// too.
+bool netAcceptMayRetryAtOnce();
 // One receive of at most `size` bytes. >0 bytes received, 0 the peer closed,
 // -1 failure, time-out or wake.
 long netReceive(Socket s, char* buffer, std::size_t size);

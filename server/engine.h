@@ -10,6 +10,14 @@
 constexpr int ConnectionTimeoutMs = 10000;
 // How long a closing connection may still take the client's unread bytes.
 constexpr int LingerMs = 2000;
+// The pause after an accept that failed for want of descriptors or buffers:
+// long enough not to spin, short enough that the waiting client hardly
+// notices once they are free again.
+constexpr int AcceptRetryMs = 50;
+
+// Waits `ms` milliseconds on the listener thread, or until a stop, whichever
+// comes first.
+void waitUnlessStopped(int ms);
 
 // Sends on connectionSocket; false once the client has gone or a stop ended
 // the connection.

@@ -65,6 +65,8 @@ void Listener(Socket* listeningSocket)
             std::lock_guard<std::mutex> hold(connectionLock);
             netClose(connectionSocket);
             connectionSocket = NoSocket;
+        } else if (!netAcceptMayRetryAtOnce()) {
+            waitUnlessStopped(AcceptRetryMs);
         }
         if (ServerState != Running)
             return;

@@ -1,5 +1,6 @@
 // Server settings, run state and the start and stop of the listener.
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <system_error>
@@ -17,6 +18,8 @@ Socket connectionSocket = NoSocket;
 // stopServer, which wakes it. Declared before serverSettings so that both
 // outlive its teardown.
 std::mutex connectionLock;
+// Ends a listener's pause after a failed accept as soon as a stop comes.
+static std::condition_variable stopSignal;
 static std::thread listenerThread;
 // Whether the listener thread is still inside Listener, so that a stop knows
 // when to stop waking it.
@@ -74,9 +77,9 @@ int setPort(int newPort)
     return 0;
 }
 
-static int undoStart(int result)
+static int undoStart(int result, NetFailure failure)
 {
-    startFailure = netLastFailure();
+    startFailure = failure;
     if (listenSocket != NoSocket)
         netClose(listenSocket);
     listenSocket = NoSocket;
@@ -91,16 +94,23 @@ int startServer(ServerSettings& settings)
     if (netStartup(&settings.startupData) != 0)
         return 5;
     setLocalAddress(settings, settings.port);
+    // Without an address there is nothing to bind: 255.255.255.255 is no
+    // address of this host, though some socket layers (Wine's) bind it.
+    if (!settings.hostIpText)
+        return undoStart(3, NetFailure::AddressUnavailable);
     listenSocket = netOpenStream();
     if (listenSocket == NoSocket)
-        return undoStart(2);
+        return undoStart(2, netLastFailure());
     if (!netBind(listenSocket, settings.localAddress))
-        return undoStart(3);
+        return undoStart(3, netLastFailure());
     if (!netListen(listenSocket, ConnectionTimeoutMs))
-        return undoStart(4);
+        return undoStart(4, netLastFailure());
     std::int32_t before = ServerState;
     ServerState = Running;
+    // From here the listener owns the socket and the stop closes it, through
+    // listenerSocket alone.
     listenerSocket = listenSocket;
+    listenSocket = NoSocket;
     listenerRunning = true;
     try {
         listenerThread = std::thread([] {
@@ -111,9 +121,9 @@ int startServer(ServerSettings& settings)
         // Nothing would serve; better to look stopped than to claim to run.
         listenerRunning = false;
         ServerState = before;
+        listenSocket = listenerSocket;
         listenerSocket = NoSocket;
-        startFailure = NetFailure::Other;
-        return undoStart(2);
+        return undoStart(2, NetFailure::Other);
     }
     return 0;
 }
@@ -133,6 +143,7 @@ int stopServer(ServerSettings&)
             std::lock_guard<std::mutex> hold(connectionLock);
             if (connectionSocket != NoSocket)
                 netWake(connectionSocket);
+            stopSignal.notify_all();
         }
         netWake(listenerSocket);
         for (int waited = 0; waited < WakeRepeatMs && listenerRunning; ++waited)
@@ -146,6 +157,12 @@ int stopServer(ServerSettings&)
     listenerSocket = NoSocket;
     netCleanup();
     return 1;
+}
+
+void waitUnlessStopped(int ms)
+{
+    std::unique_lock<std::mutex> hold(connectionLock);
+    stopSignal.wait_for(hold, std::chrono::milliseconds(ms), [] { return ServerState != Running; });
 }
 
 ServerSettings::~ServerSettings()

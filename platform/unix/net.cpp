@@ -122,7 +122,33 @@ NetFailure netLastFailure()
 Socket netAccept(Socket listening, sockaddr_in* peer)
 {
     socklen_t length = sizeof *peer;
-    return accept4(listening, reinterpret_cast<sockaddr*>(peer), &length, SOCK_CLOEXEC);
+    int accepted = accept4(listening, reinterpret_cast<sockaddr*>(peer), &length, SOCK_CLOEXEC);
+    lastError = accepted < 0 ? errno : 0;
+    return accepted;
+}
+
+bool netAcceptMayRetryAtOnce()
+{
+    switch (lastError) {
+    case EAGAIN:  // the time-out
+    case EINTR:
+    case EINVAL:  // woken by shutdown
+    case ECONNABORTED:
+    // Errors of a connection that failed before it was taken, which
+    // accept(2) passes on.
+    case EPROTO:
+    case ENETDOWN:
+    case ENETUNREACH:
+    case EHOSTDOWN:
+    case EHOSTUNREACH:
+    case ENONET:
+    case ENOPROTOOPT:
+        return true;
+    default:
+        // EMFILE, ENFILE, ENOBUFS, ENOMEM and whatever else would only fail
+        // again.
+        return false;
+    }
 }
 
 long netReceive(Socket s, char* buffer, std::size_t size)

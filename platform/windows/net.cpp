@@ -147,10 +147,30 @@ NetFailure netLastFailure()
 
 Socket netAccept(Socket listening, sockaddr_in* peer)
 {
-    if (woken(listening))
+    if (woken(listening)) {
+        lastError = WSAEINTR;
         return INVALID_SOCKET;
+    }
     int length = sizeof *peer;
-    return accept(listening, reinterpret_cast<sockaddr*>(peer), &length);
+    SOCKET accepted = accept(listening, reinterpret_cast<sockaddr*>(peer), &length);
+    lastError = accepted == INVALID_SOCKET ? WSAGetLastError() : 0;
+    return accepted;
+}
+
+bool netAcceptMayRetryAtOnce()
+{
+    switch (lastError) {
+    case WSAEINTR:
+    case WSA_OPERATION_ABORTED:  // woken by CancelIoEx
+    case WSAETIMEDOUT:
+    case WSAEWOULDBLOCK:
+    case WSAECONNRESET:  // the client gave up before it was accepted
+    case WSAECONNABORTED:
+        return true;
+    default:
+        // WSAEMFILE, WSAENOBUFS and whatever else would only fail again.
+        return false;
+    }
 }
 
 long netReceive(Socket s, char* buffer, std::size_t size)

@@ -86,6 +86,17 @@ for bad in --bogus "--port 70000" "--port x" "--port"; do
   if [ $status = 2 ] && grep -q "Usage" bad.out; then pass "bad option $bad"; else fail "bad option $bad gave $status"; fi
 done
 
+# No address at all (a namespace with nothing up and a hosts file without
+# this host's name): no start, exit 1 with the reason. Under Wine the
+# wineserver, which makes the sockets, runs in that namespace and ends there.
+printf '127.0.0.1 localhost\n' > hosts.none
+[ -n "$wine" ] && wineserver -k >/dev/null 2>&1
+unshare --net --mount --propagation private sh -c 'umount /etc/hosts 2>/dev/null; mount --bind hosts.none /etc/hosts
+  timeout 60 "$@" > none.out 2> none.err; status=$?; wineserver -k >/dev/null 2>&1; exit $status' \
+  no-address $([ -n "$wine" ] && echo wine) "$serve_path" --port "$port"; status=$?
+[ $status = 1 ] && grep -q "no IPv4 address" none.err && ! grep -q http none.out \
+  && pass "no address: exit 1 with reason" || fail "no address gave $status: $(cat none.out none.err)"
+
 # --- serving ----------------------------------------------------------------
 start_serve --port "$port" --log || exit 1
 
@@ -158,7 +169,7 @@ printf 'GET / HTTP/1.0\r\n\r\n' | raw > /dev/null 2>&1 && fail "port still open 
 
 # Nothing else lies in the working directory.
 extra=$(ls -A | grep -v -e '^DATA$' -e '^LOG$' -e '\.out$' -e '\.err$' -e '\.answer$' -e '\.header$' \
-  -e '\.body$' -e '^expected\.' -e '^curl\.' -e '^photo\.' -e '^root\.' -e '^secret\.txt$' -e '\.headers$')
+  -e '\.body$' -e '^expected\.' -e '^curl\.' -e '^photo\.' -e '^hosts\.none$' -e '^none\.' -e '^root\.' -e '^secret\.txt$' -e '\.headers$')
 [ -z "$extra" ] && pass "no stray files" || fail "stray files: $extra"
 
 if [ $failures -ne 0 ]; then
