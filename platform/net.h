@@ -30,8 +30,9 @@ void netCleanup();
 // The host's own name, into a buffer of `size` bytes; false if it can't be read.
 bool netHostName(char* name, std::size_t size);
 
-// The host's first IPv4 address as Windows' lookup of its own name gives it:
-// an interface address, a non-loopback one first when there is one.
+// The host's IPv4 address among those Windows' lookup of its own name gives
+// (interface addresses, non-loopback ones first when there are any): the
+// first whose adapter is up and has a default gateway, else the first.
 // Network byte order. False when the host has none.
 bool netHostAddress(const char* hostName, std::uint32_t* address);
 

@@ -40,6 +40,24 @@ guide=$work/unpacked/readme.txt
 [ "$(head -c 3 "$guide" | od -An -tx1 | tr -d ' ')" = efbbbf ] && [ "$(grep -c $'[^\r]$' "$guide")" = 0 ] &&
   pass "the guide is UTF-8 with a BOM and CR LF line ends" || fail "the guide's encoding"
 
+# Each program names itself to Windows: a manifest where the loader looks for
+# it (type 24, id 1) asking for code page 932, and a version resource with a
+# description and the program's own file name.
+version_value() { # version_value EXE KEY: a text of the version resource
+  python3 -c 'import re, sys
+found = re.search(re.escape((sys.argv[2] + "\0").encode("utf-16-le")) + rb"(?:\0\0)?((?:[^\0]\0)+)\0\0",
+                  open(sys.argv[1], "rb").read())
+print(found.group(1).decode("utf-16-le") if found else "")' "$1" "$2"
+}
+for program in Harborlight.exe harborlight-serve.exe; do
+  exe=$work/unpacked/$program
+  description=$(version_value "$exe" FileDescription)
+  x86_64-w64-mingw32-objdump -p "$exe" | grep -A2 'Entry: ID: 0x000018,' | grep -q 'Entry: ID: 0x000001,' &&
+    grep -aq '>ja-JP</activeCodePage>' "$exe" && [ -n "$description" ] &&
+    [ "$(version_value "$exe" OriginalFilename)" = "$program" ] &&
+    pass "$program has its manifest and says what it is: \"$description\"" || fail "$program's manifest or version resource"
+done
+
 if [ -z "$(git -C "$source_dir" status --porcelain)" ]; then
   cmp "$tested_app" "$work/unpacked/Harborlight.exe" && cmp "$tested_serve" "$work/unpacked/harborlight-serve.exe" &&
     pass "the zip's programs are the tested ones" || fail "the zip's programs differ from the tested ones"

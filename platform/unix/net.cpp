@@ -1,10 +1,13 @@
 #include "platform/net.h"
+#include "platform/host_address.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ifaddrs.h>
 #include <net/if.h>
+#include <net/route.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -26,17 +29,71 @@ bool netHostName(char* name, std::size_t size)
     return true;
 }
 
+namespace {
+
+constexpr std::size_t MaxCandidates = 16;
+constexpr std::size_t MaxGatewayInterfaces = 8;
+
+// The interfaces that a default route leaves through a gateway, as the main
+// routing table lists them.
+struct GatewayInterfaces {
+    char names[MaxGatewayInterfaces][IFNAMSIZ];
+    std::size_t count = 0;
+
+    // `label` is an address's label: the interface's name, or the name
+    // followed by ":" and an alias (a name itself never holds a colon).
+    bool carry(const char* label) const
+    {
+        for (std::size_t i = 0; i < count; ++i) {
+            std::size_t length = std::strlen(names[i]);
+            if (std::strncmp(label, names[i], length) == 0 && (label[length] == '\0' || label[length] == ':'))
+                return true;
+        }
+        return false;
+    }
+};
+
+// None when the table cannot be read: every address then counts as having no
+// gateway, and the first is taken.
+GatewayInterfaces defaultGatewayInterfaces()
+{
+    GatewayInterfaces found;
+    std::FILE* routes = std::fopen("/proc/net/route", "re");
+    if (!routes)
+        return found;
+    char line[256];
+    while (std::fgets(line, sizeof line, routes) && found.count < MaxGatewayInterfaces) {
+        char name[IFNAMSIZ];
+        unsigned destination, gateway, flags, mask;
+        // Iface Destination Gateway Flags RefCnt Use Metric Mask ...; the
+        // heading line does not scan.
+        if (std::sscanf(line, "%15s %x %x %x %*s %*s %*s %x", name, &destination, &gateway, &flags, &mask) != 5)
+            continue;
+        if (destination == 0 && mask == 0 && gateway != 0 && (flags & RTF_UP) && (flags & RTF_GATEWAY))
+            std::memcpy(found.names[found.count++], name, sizeof name);
+    }
+    std::fclose(routes);
+    return found;
+}
+
+} // namespace
+
 // Windows answers a lookup of its own name with the addresses of its
 // interfaces. The resolver here would often say 127.0.1.1 from /etc/hosts and
-// hide the server from the network, so the interfaces are asked directly.
+// hide the server from the network, so the interfaces are asked directly: the
+// up interfaces' addresses in getifaddrs' order, loopback only when there is
+// no other, and among them the first on an interface with a default gateway.
 bool netHostAddress(const char*, std::uint32_t* address)
 {
     ifaddrs* list = nullptr;
     if (getifaddrs(&list) != 0)
         return false;
-    bool found = false, foundLoopback = false;
+    GatewayInterfaces gateways = defaultGatewayInterfaces();
+    HostAddressCandidate candidates[MaxCandidates];
+    std::size_t count = 0;
+    bool foundLoopback = false;
     std::uint32_t loopback = 0;
-    for (ifaddrs* entry = list; entry && !found; entry = entry->ifa_next) {
+    for (ifaddrs* entry = list; entry && count < MaxCandidates; entry = entry->ifa_next) {
         if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_INET || !(entry->ifa_flags & IFF_UP))
             continue;
         std::uint32_t candidate = reinterpret_cast<sockaddr_in*>(entry->ifa_addr)->sin_addr.s_addr;
@@ -45,16 +102,16 @@ bool netHostAddress(const char*, std::uint32_t* address)
                 loopback = candidate;
             foundLoopback = true;
         } else {
-            *address = candidate;
-            found = true;
+            candidates[count++] = {candidate, (entry->ifa_flags & IFF_RUNNING) != 0, gateways.carry(entry->ifa_name)};
         }
     }
     freeifaddrs(list);
-    if (!found && foundLoopback) {
-        *address = loopback;
-        found = true;
-    }
-    return found;
+    if (count == 0 && foundLoopback)
+        candidates[count++] = {loopback, true, false};
+    if (count == 0)
+        return false;
+    *address = chooseHostAddress(candidates, count);
+    return true;
 }
 
 void netAddressText(std::uint32_t address, char* text)

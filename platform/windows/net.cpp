@@ -1,8 +1,11 @@
 #include "platform/net.h"
+#include "platform/host_address.h"
 
+#include <iphlpapi.h>
 #include <mswsock.h>
 #include <ws2tcpip.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include <atomic>
@@ -71,12 +74,67 @@ bool netHostName(char* name, std::size_t size)
     return true;
 }
 
+namespace {
+
+constexpr std::size_t MaxCandidates = 16;
+
+// Marks the candidates whose adapter is up and has a default gateway, as
+// GetAdaptersAddresses tells; leaves every mark unset when it cannot tell.
+void markAdapters(HostAddressCandidate* candidates, std::size_t count)
+{
+    const ULONG flags = GAA_FLAG_INCLUDE_GATEWAYS | GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST |
+                        GAA_FLAG_SKIP_DNS_SERVER | GAA_FLAG_SKIP_FRIENDLY_NAME;
+    IP_ADAPTER_ADDRESSES* adapters = nullptr;
+    ULONG size = 16 * 1024;
+    ULONG result = ERROR_BUFFER_OVERFLOW;
+    // An adapter may appear between the call that gives the size and the
+    // next, so a buffer found short is tried again a few times.
+    for (int attempt = 0; attempt < 3 && result == ERROR_BUFFER_OVERFLOW; ++attempt) {
+        std::free(adapters);
+        adapters = static_cast<IP_ADAPTER_ADDRESSES*>(std::malloc(size));
+        if (!adapters)
+            return;
+        result = GetAdaptersAddresses(AF_INET, flags, nullptr, adapters, &size);
+    }
+    if (result == NO_ERROR) {
+        for (const IP_ADAPTER_ADDRESSES* adapter = adapters; adapter; adapter = adapter->Next) {
+            for (const IP_ADAPTER_UNICAST_ADDRESS* unicast = adapter->FirstUnicastAddress; unicast;
+                 unicast = unicast->Next) {
+                const sockaddr* a = unicast->Address.lpSockaddr;
+                if (!a || a->sa_family != AF_INET)
+                    continue;
+                std::uint32_t value = reinterpret_cast<const sockaddr_in*>(a)->sin_addr.s_addr;
+                for (std::size_t i = 0; i < count; ++i) {
+                    if (candidates[i].address == value) {
+                        candidates[i].up = adapter->OperStatus == IfOperStatusUp;
+                        candidates[i].hasGateway = adapter->FirstGatewayAddress != nullptr;
+                    }
+                }
+            }
+        }
+    }
+    std::free(adapters);
+}
+
+} // namespace
+
+// The lookup lists the adapters' addresses in Windows' binding order, which
+// often puts a virtual adapter (WSL, Hyper-V, VirtualBox, a VPN) first; the
+// adapters' gateways tell which address the LAN can reach.
 bool netHostAddress(const char* hostName, std::uint32_t* address)
 {
     hostent* entry = gethostbyname(hostName);
     if (!entry || entry->h_addrtype != AF_INET || !entry->h_addr_list || !entry->h_addr_list[0])
         return false;
-    std::memcpy(address, entry->h_addr_list[0], 4);
+    HostAddressCandidate candidates[MaxCandidates];
+    std::size_t count = 0;
+    for (char** listed = entry->h_addr_list; *listed && count < MaxCandidates; ++listed) {
+        candidates[count] = {0, false, false};
+        std::memcpy(&candidates[count].address, *listed, 4);
+        ++count;
+    }
+    markAdapters(candidates, count);
+    *address = chooseHostAddress(candidates, count);
     return true;
 }
 

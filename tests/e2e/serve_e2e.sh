@@ -1,6 +1,8 @@
 #!/bin/bash
 # harborlight-serve seen from outside: started in a fresh directory, driven
-# by curl and by a raw client, checked byte for byte, then stopped by signal.
+# by curl and by a raw client, checked byte for byte, then stopped by signal;
+# then started where a virtual adapter comes first, to see which address it
+# takes.
 # Usage: tests/e2e/serve_e2e.sh [--wine] BUILD/harborlight-serve[.exe]
 #        (inside tools/netns-run.sh; --wine runs the Windows build under Wine)
 set -u
@@ -56,13 +58,16 @@ while True:
 sys.stdout.buffer.write(out)' "$host" "${1:-$port}"
 }
 
-# Starts harborlight-serve with ARGS in the background and waits for its URL.
+# Starts harborlight-serve with ARGS in the background and waits for its URL
+# (http://$host:$port/). in_netns, when set, names the command that starts it
+# in another network namespace.
+in_netns=()
 start_serve() {
   # Started directly, not through serve(): $! must be the server itself.
   if [ -n "$wine" ]; then
-    wine "$serve_path" "$@" > serve.out 2> serve.err &
+    "${in_netns[@]}" wine "$serve_path" "$@" > serve.out 2> serve.err &
   else
-    "$serve_path" "$@" > serve.out 2> serve.err &
+    "${in_netns[@]}" "$serve_path" "$@" > serve.out 2> serve.err &
   fi
   app_pid=$!
   for _ in $(seq 1 "$start_wait"); do
@@ -171,6 +176,41 @@ printf 'GET / HTTP/1.0\r\n\r\n' | raw > /dev/null 2>&1 && fail "port still open 
 extra=$(ls -A | grep -v -e '^DATA$' -e '^LOG$' -e '\.out$' -e '\.err$' -e '\.answer$' -e '\.header$' \
   -e '\.body$' -e '^expected\.' -e '^curl\.' -e '^photo\.' -e '^hosts\.none$' -e '^none\.' -e '^root\.' -e '^secret\.txt$' -e '\.headers$')
 [ -z "$extra" ] && pass "no stray files" || fail "stray files: $extra"
+
+# --- the address the LAN can reach --------------------------------------------
+# A namespace whose first adapter is virtual (as WSL's, Hyper-V's or docker0
+# are: no gateway, an address no other machine reaches) and whose second
+# leaves through the LAN's gateway: the server must take the second. In the
+# second arrangement the virtual adapter also has a preferred default route
+# without a gateway, so that Wine's lookup of the host's name lists it first,
+# as Windows' binding order does on such machines.
+host=10.77.0.5
+in_netns=(ip netns exec hl-lan)
+for virtual_route in "" "default dev virt0 metric 50"; do
+  arrangement="virtual adapter first${virtual_route:+, with a gatewayless default route}"
+  ip netns add hl-lan
+  "${in_netns[@]}" sh -e -c '
+    ip link set lo up
+    ip link add virt0 type veth peer name virt1
+    ip addr add 172.28.16.1/20 dev virt0
+    ip link add lan0 type veth peer name lan1
+    ip addr add 10.77.0.5/24 dev lan0
+    for link in virt0 virt1 lan0 lan1; do ip link set "$link" up; done
+    [ -z "$1" ] || ip route add $1
+    ip route add default via 10.77.0.1 dev lan0 metric 100' - "$virtual_route"
+  # The wineserver makes the sockets: the next one must start in there.
+  [ -n "$wine" ] && wineserver -k >/dev/null 2>&1 && wineserver -w
+  if start_serve --port "$port"; then
+    rm -f curl.lan
+    "${in_netns[@]}" curl -s --max-time 10 "http://$host:$port/" -o curl.lan
+    same "$arrangement: served on the LAN's address" curl.lan DATA/index.html
+  fi
+  kill -"$stop_signal" "$app_pid"
+  wait "$app_pid"
+  app_pid=
+  [ -n "$wine" ] && wineserver -k >/dev/null 2>&1 && wineserver -w
+  ip netns delete hl-lan
+done
 
 if [ $failures -ne 0 ]; then
   echo "serve_e2e: $failures failure(s)" >&2
