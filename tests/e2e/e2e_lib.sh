@@ -23,15 +23,16 @@ e2e_require_display() {
   fi
 }
 
-# e2e_wine_prefix PREFIX: Wine in PREFIX (created when missing), with a
-# Japanese locale and a wineserver of this namespace, ended again on exit.
+# e2e_wine_prefix PREFIX: Wine in PREFIX (made ready by tools/wine-prefix.sh),
+# with a Japanese locale and a wineserver of this namespace, ended again on
+# exit.
 e2e_wine=
 e2e_wine_prefix() {
   export WINEPREFIX=$1 WINEDEBUG=-all
   export WINEDLLOVERRIDES="mscoree,mshtml=" LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
   e2e_wine=1
   wineserver -k >/dev/null 2>&1
-  [ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1
+  "$e2e_dir/../../tools/wine-prefix.sh"
 }
 
 # Wine draws the window frames itself, as there is no window manager.
