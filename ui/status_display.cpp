@@ -3,9 +3,9 @@
 #include "ui/status_display.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include "server/server.h"
+#include "ui/wide_text.h"
 
 StatusTexts statusTexts;
 std::uint8_t runIndicator;
@@ -104,8 +104,8 @@ void processRefreshFlags(HWND mainWindow)
 
 static void drawText(HDC dc, int index, const char* text)
 {
-    TextOutA(dc, statusTextPlaces[index].x, statusTextPlaces[index].y, text,
-             static_cast<int>(std::strlen(text)));
+    WideText wide = wideText(text);
+    TextOutW(dc, statusTextPlaces[index].x, statusTextPlaces[index].y, wide.text, wide.length);
 }
 
 void paintStatusTexts(HWND mainWindow)

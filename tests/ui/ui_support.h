@@ -11,6 +11,8 @@
 
 // Shift_JIS bytes of a UTF-8 text, converted by the system's code page 932.
 std::string sjis(const std::string& utf8);
+// UTF-16 of a UTF-8 text: what a text should read as on screen.
+std::wstring utf16(const std::string& utf8);
 
 // The text of a window (a box's caption, a control's text), read as Unicode
 // and given in code page 932.
