@@ -115,7 +115,7 @@ class SettingsDialogTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_EQ(GetACP(), 932u) << "the manifest asks for code page 932 in any locale";
+        ASSERT_EQ(GetACP(), manifestCodePage()) << "the manifest's code page, in any locale";
         // DATA and LOG go to a directory of the test's own.
         home = std::filesystem::current_path();
         work = std::filesystem::temp_directory_path() /

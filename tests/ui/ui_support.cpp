@@ -27,6 +27,20 @@ std::wstring utf16(const std::string& utf8)
     return wide;
 }
 
+UINT manifestCodePage()
+{
+    HRSRC found = FindResourceW(nullptr, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));  // RT_MANIFEST
+    if (!found)
+        return 0;
+    std::string manifest(static_cast<const char*>(LockResource(LoadResource(nullptr, found))),
+                         SizeofResource(nullptr, found));
+    if (manifest.find(">ja-JP</activeCodePage>") != std::string::npos)
+        return 932;
+    if (manifest.find(">en-US</activeCodePage>") != std::string::npos)
+        return 1252;
+    return 0;
+}
+
 std::string textOf(HWND window)
 {
     // Read as Unicode: the A function would convert back by the same code
