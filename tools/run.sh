@@ -25,10 +25,8 @@ if [ -z "$headless" ] && [ -n "${DISPLAY:-}" ] && [ -f "$root/ui/CMakeLists.txt"
   export WINEDLLOVERRIDES="mscoree,mshtml="
   export WINEDEBUG="${WINEDEBUG:--all}"
   export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "Preparing the Wine prefix $WINEPREFIX (once) ..."
-    wineboot -i >/dev/null 2>&1
-  fi
+  [ -f "$WINEPREFIX/system.reg" ] || echo "Preparing the Wine prefix $WINEPREFIX (once) ..."
+  "$root/tools/wine-prefix.sh"
   if [ "$(id -u)" != 0 ]; then
     echo "Not root: Linux lets only root bind port 80. Choose another port (8080, say)"
     echo "with the menu-bar command for the port number before you press start."

@@ -5,9 +5,11 @@
 set -eu
 purpose=${1:-test}
 
+# fonts-ipafont-gothic and fonts-wine: the fonts tools/wine-prefix.sh gives
+# each Wine prefix, so that it draws the windows as Windows does.
 packages="cmake ninja-build g++ pkg-config iproute2 util-linux curl python3 locales git
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 xvfb xauth
-  fonts-ipafont-gothic"
+  fonts-ipafont-gothic fonts-wine"
 if [ "$purpose" = test ]; then
   packages="$packages googletest clang libclang-rt-14-dev xdotool x11-apps
     imagemagick chromium"

@@ -24,10 +24,7 @@ if [ "${HARBORLIGHT_NETNS:-}" != 1 ]; then
 fi
 
 wineserver -k >/dev/null 2>&1
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  mkdir -p "$WINEPREFIX"
-  wineboot -i >/dev/null 2>&1
-fi
+"$root/tools/wine-prefix.sh"
 wine "$@"
 status=$?
 wineserver -k >/dev/null 2>&1

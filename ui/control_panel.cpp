@@ -11,7 +11,7 @@ ServerSettings* controlPanelSettings;
 
 int createControlPanel(HINSTANCE instance, HWND mainWindow)
 {
-    HWND panel = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_CONTROL_PANEL), mainWindow,
+    HWND panel = CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_CONTROL_PANEL), mainWindow,
                                     ControlPanelProc, 0);
     MoveWindow(panel, 10, 10, 190, 110, TRUE);
     ShowWindow(panel, SW_SHOW);

@@ -7,6 +7,7 @@
 #include "ui/control_panel.h"
 #include "ui/settings_dialogs.h"
 #include "ui/status_display.h"
+#include "ui/wide_text.h"
 
 HINSTANCE appInstance;
 WCHAR windowTitle[100];
@@ -85,7 +86,7 @@ int runMessageLoop(HWND mainWindow, HACCEL accelerators)
 
 bool confirmQuit(HWND mainWindow)
 {
-    if (MessageBoxA(mainWindow, QuitQuestion, ConfirmationCaption, MB_YESNO) != IDYES)
+    if (sjisMessageBox(mainWindow, QuitQuestion, ConfirmationCaption, MB_YESNO) != IDYES)
         return false;
     // The window does not stop the server: the engine's teardown at process
     // end does.

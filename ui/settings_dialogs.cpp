@@ -8,6 +8,7 @@
 #include "server/server.h"
 #include "ui/main_window.h"
 #include "ui/status_display.h"
+#include "ui/wide_text.h"
 
 ServerSettings* portDialogSettings;
 std::uint8_t logChoice;
@@ -76,18 +77,17 @@ void applyPortChange(int value)
 static void confirmPortField(HWND dialog)
 {
     char field[PortFieldBytes + 1] = {};
-    GetWindowTextA(GetDlgItem(dialog, IDC_PORT_FIELD), field, sizeof field);
-    field[PortFieldBytes] = '\0';
+    sjisWindowText(GetDlgItem(dialog, IDC_PORT_FIELD), field, sizeof field);
     int value = readPortField(field);
 
     char text[PortMessageBytes];
     if (!portInRange(value)) {
         formatPortRefusal(value, text);
-        MessageBoxA(dialog, text, ConfirmationCaption, MB_OK);
+        sjisMessageBox(dialog, text, ConfirmationCaption, MB_OK);
         return;
     }
     formatPortQuestion(value, text);
-    if (MessageBoxA(dialog, text, ConfirmationCaption, MB_YESNO) != IDYES)
+    if (sjisMessageBox(dialog, text, ConfirmationCaption, MB_YESNO) != IDYES)
         return;
     // The dialog closes once this handling returns, after the change.
     EndDialog(dialog, 0);
@@ -122,7 +122,7 @@ INT_PTR CALLBACK PortDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
 
 INT_PTR runPortDialog(HWND owner)
 {
-    return DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_PORT_DIALOG), owner, PortDialogProc, 0);
+    return DialogBoxParamW(appInstance, MAKEINTRESOURCEW(IDD_PORT_DIALOG), owner, PortDialogProc, 0);
 }
 
 // The log dialog
@@ -150,7 +150,7 @@ static void showLogChoice(HWND dialog)
 
 static void confirmLogChoice(HWND dialog)
 {
-    if (MessageBoxA(dialog, logQuestion(logChoice), ConfirmationCaption, MB_YESNO) != IDYES)
+    if (sjisMessageBox(dialog, logQuestion(logChoice), ConfirmationCaption, MB_YESNO) != IDYES)
         return;
     EndDialog(dialog, logEnabled);
     applyLogChoice();
@@ -192,5 +192,5 @@ INT_PTR CALLBACK LogDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 
 INT_PTR runLogDialog(HWND owner)
 {
-    return DialogBoxParamA(appInstance, MAKEINTRESOURCEA(IDD_LOG_DIALOG), owner, LogDialogProc, 0);
+    return DialogBoxParamW(appInstance, MAKEINTRESOURCEW(IDD_LOG_DIALOG), owner, LogDialogProc, 0);
 }

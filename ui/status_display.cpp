@@ -2,10 +2,12 @@
 // once at start-up), never while painting.
 #include "ui/status_display.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 #include "server/server.h"
+#include "ui/wide_text.h"
 
 StatusTexts statusTexts;
 std::uint8_t runIndicator;
@@ -102,16 +104,80 @@ void processRefreshFlags(HWND mainWindow)
     }
 }
 
+// Whether `font` has a glyph for every character of the seven texts.
+static bool drawsStatusTexts(HDC dc, const LOGFONTW& font)
+{
+    HFONT handle = CreateFontIndirectW(&font);
+    HGDIOBJ previous = SelectObject(dc, handle);
+    bool draws = true;
+    const StatusTexts& t = statusTexts;
+    for (const char* text : {t.stateIntroLine, t.stateLine, t.indicatorGlyph, t.addressLine,
+                             t.portLine, t.urlLine, t.logLine}) {
+        WideText wide = wideText(text);
+        WORD glyphs[WideTextUnits];
+        DWORD found = GetGlyphIndicesW(dc, wide.text, wide.length, glyphs, GGI_MARK_NONEXISTING_GLYPHS);
+        draws = draws && found != GDI_ERROR && std::count(glyphs, glyphs + wide.length, 0xFFFF) == 0;
+    }
+    SelectObject(dc, previous);
+    DeleteObject(handle);
+    return draws;
+}
+
+// The search among the fonts of the Japanese character set: the wanted font,
+// given the first face that draws the texts.
+struct FontSearch {
+    HDC dc;
+    LOGFONTW font;
+};
+
+static int CALLBACK tryJapaneseFont(const LOGFONTW* candidate, const TEXTMETRICW*, DWORD, LPARAM data)
+{
+    FontSearch& search = *reinterpret_cast<FontSearch*>(data);
+    // A face named with "@" is a font's vertical form.
+    if (candidate->lfFaceName[0] == L'@')
+        return TRUE;
+    LOGFONTW font = search.font;
+    std::memcpy(font.lfFaceName, candidate->lfFaceName, sizeof font.lfFaceName);
+    if (!drawsStatusTexts(search.dc, font))
+        return TRUE;
+    search.font = font;
+    return FALSE;
+}
+
+HFONT createStatusFont(HDC dc)
+{
+    if (GetTextCharset(dc) == SHIFTJIS_CHARSET)
+        return nullptr;
+    TEXTMETRICW metrics;
+    GetTextMetricsW(dc, &metrics);
+    FontSearch search = {dc, {}};
+    // A positive height asks for the cell height, the default's line height.
+    search.font.lfHeight = metrics.tmHeight;
+    search.font.lfWeight = FW_NORMAL;
+    search.font.lfCharSet = SHIFTJIS_CHARSET;
+    // GDI's choice for the character set draws every character on Windows.
+    // Wine's may lack Latin letters and digits (Droid Sans Fallback): then
+    // the first font of the set that has them all.
+    if (!drawsStatusTexts(dc, search.font)) {
+        LOGFONTW japanese = {};
+        japanese.lfCharSet = SHIFTJIS_CHARSET;
+        EnumFontFamiliesExW(dc, &japanese, tryJapaneseFont, reinterpret_cast<LPARAM>(&search), 0);
+    }
+    return CreateFontIndirectW(&search.font);
+}
+
 static void drawText(HDC dc, int index, const char* text)
 {
-    TextOutA(dc, statusTextPlaces[index].x, statusTextPlaces[index].y, text,
-             static_cast<int>(std::strlen(text)));
+    WideText wide = wideText(text);
+    TextOutW(dc, statusTextPlaces[index].x, statusTextPlaces[index].y, wide.text, wide.length);
 }
 
 void paintStatusTexts(HWND mainWindow)
 {
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(mainWindow, &paint);
+    HFONT font = createStatusFont(dc);
+    HGDIOBJ defaultFont = font ? SelectObject(dc, font) : nullptr;
     drawText(dc, 0, statusTexts.stateIntroLine);
     drawText(dc, 1, statusTexts.stateLine);
     SetBkColor(dc, runIndicator == 1 ? RGB(0, 255, 0) : RGB(255, 255, 0));
@@ -121,6 +187,10 @@ void paintStatusTexts(HWND mainWindow)
     drawText(dc, 4, statusTexts.portLine);
     drawText(dc, 5, statusTexts.urlLine);
     drawText(dc, 6, statusTexts.logLine);
+    if (font) {
+        SelectObject(dc, defaultFont);
+        DeleteObject(font);
+    }
     EndPaint(mainWindow, &paint);
 }
 

@@ -48,6 +48,16 @@ void wakeForRefresh(HWND mainWindow);
 // WM_PAINT of the main window.
 void paintStatusTexts(HWND mainWindow);
 
+// The font the texts are painted in, for the drawing context `dc` as it is
+// given for painting. Null where its default font, the system font, can draw
+// Japanese (a Japanese system): the texts are painted in that, as they always
+// have been. The system font follows the system's code page, not the
+// manifest's, so elsewhere it has no Japanese glyphs; GDI is then asked for a
+// font of the Japanese character set as tall as the default: by character
+// set, not by a face name, so that whichever Japanese font the system has
+// serves. The caller deletes the font given.
+HFONT createStatusFont(HDC dc);
+
 // Where each text is drawn, in drawing order, in client pixels.
 struct TextPlace {
     int x;

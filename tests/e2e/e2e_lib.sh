@@ -23,15 +23,23 @@ e2e_require_display() {
   fi
 }
 
-# e2e_wine_prefix PREFIX: Wine in PREFIX (created when missing), with a
-# Japanese locale and a wineserver of this namespace, ended again on exit.
+# The locale Wine runs in: Japanese unless HARBORLIGHT_WINE_LOCALE names
+# another (C.UTF-8, say). Wine fixes a prefix's language when it creates it,
+# so each locale other than Japanese gets prefixes of its own, their names
+# ending in e2e_prefix_suffix ("-C" for C.UTF-8).
+e2e_locale=${HARBORLIGHT_WINE_LOCALE:-ja_JP.UTF-8}
+e2e_prefix_suffix=
+[ "$e2e_locale" = ja_JP.UTF-8 ] || e2e_prefix_suffix=-${e2e_locale%%.*}
+
+# e2e_wine_prefix PREFIX: Wine in PREFIX (made ready by tools/wine-prefix.sh),
+# in e2e_locale, with a wineserver of this namespace, ended again on exit.
 e2e_wine=
 e2e_wine_prefix() {
   export WINEPREFIX=$1 WINEDEBUG=-all
-  export WINEDLLOVERRIDES="mscoree,mshtml=" LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
+  export WINEDLLOVERRIDES="mscoree,mshtml=" LANG=$e2e_locale LC_ALL=$e2e_locale
   e2e_wine=1
   wineserver -k >/dev/null 2>&1
-  [ -f "$WINEPREFIX/system.reg" ] || wineboot -i >/dev/null 2>&1
+  "$e2e_dir/../../tools/wine-prefix.sh"
 }
 
 # Wine draws the window frames itself, as there is no window manager.

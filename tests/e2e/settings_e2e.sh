@@ -4,19 +4,21 @@
 # confirmed with the keyboard, logging switched on with a click on its radio
 # button, pages fetched with curl and the day's log file read from disk.
 # Screenshots of the dialogs and the main window go to SHOTS when given.
-# Usage: tests/e2e/settings_e2e.sh BUILD/ui/Harborlight.exe [SHOTS]   (inside tools/netns-run.sh)
+# Usage: [HARBORLIGHT_WINE_LOCALE=C.UTF-8] tests/e2e/settings_e2e.sh BUILD/ui/Harborlight.exe [SHOTS]
+#        (inside tools/netns-run.sh)
 set -u
 # shellcheck source=tests/e2e/e2e_lib.sh
 . "$(dirname "$0")/e2e_lib.sh"
 e2e_require_netns settings_e2e
 e2e_require_display settings_e2e
 exe=$(realpath "$1")
-shots=${2:-}
+# Absolute: the script works in a directory of its own.
+shots=${2:+$(realpath -m "$2")}
 host=10.231.0.1
 port=8080
 
 # A prefix of its own, so that no other Wine run shares its wineserver.
-e2e_wine_prefix "${HARBORLIGHT_SETTINGS_E2E_PREFIX:-$(dirname "$exe")/wineprefix-settings-e2e}"
+e2e_wine_prefix "${HARBORLIGHT_SETTINGS_E2E_PREFIX:-$(dirname "$exe")/wineprefix-settings-e2e$e2e_prefix_suffix}"
 e2e_wine_decorated_off
 e2e_workdir settings-e2e
 

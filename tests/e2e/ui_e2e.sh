@@ -3,7 +3,8 @@
 # button pressed with the mouse, the page fetched with curl and shown in a
 # headless Chromium, stop pressed, and the program quit from the File menu.
 # Screenshots of the main window go to SHOTS (the README shows them).
-# Usage: tests/e2e/ui_e2e.sh BUILD/ui/Harborlight.exe [SHOTS]   (inside tools/netns-run.sh)
+# Usage: [HARBORLIGHT_WINE_LOCALE=C.UTF-8] tests/e2e/ui_e2e.sh BUILD/ui/Harborlight.exe [SHOTS]
+#        (inside tools/netns-run.sh)
 set -u
 # shellcheck source=tests/e2e/e2e_lib.sh
 . "$(dirname "$0")/e2e_lib.sh"
@@ -11,11 +12,12 @@ e2e_require_netns ui_e2e
 e2e_require_display ui_e2e
 exe=$(realpath "$1")
 root=$(cd "$(dirname "$0")/../.." && pwd)
-shots=${2:-$root/docs/screenshots}
+# Absolute: the script works in a directory of its own.
+shots=$(realpath -m "${2:-$root/docs/screenshots}")
 host=10.231.0.1
 
 # A prefix of its own, so that nothing else's wineserver is touched.
-e2e_wine_prefix "${HARBORLIGHT_E2E_PREFIX:-$(dirname "$exe")/wineprefix-e2e}"
+e2e_wine_prefix "${HARBORLIGHT_E2E_PREFIX:-$(dirname "$exe")/wineprefix-e2e$e2e_prefix_suffix}"
 e2e_wine_decorated_off
 e2e_workdir ui-e2e
 

@@ -26,7 +26,7 @@ namespace {
 // What a user does in the port dialog, and what a dialog shows.
 void typePort(HWND dialog, const char* utf8)
 {
-    SetDlgItemTextA(dialog, IDC_PORT_FIELD, sjis(utf8).c_str());
+    SetDlgItemTextW(dialog, IDC_PORT_FIELD, utf16(utf8).c_str());
 }
 bool checked(HWND dialog, int id)
 {
@@ -115,7 +115,7 @@ class SettingsDialogTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_EQ(GetACP(), 932u) << "the manifest asks for code page 932 in any locale";
+        ASSERT_EQ(GetACP(), manifestCodePage()) << "the manifest's code page, in any locale";
         // DATA and LOG go to a directory of the test's own.
         home = std::filesystem::current_path();
         work = std::filesystem::temp_directory_path() /
@@ -342,6 +342,16 @@ TEST_F(SettingsDialogTest, PortOutOfRangeIsRefusedAndNoKeepsTheDialogAndText)
             DialogScript::backToOwner(refused);
         })
         .then([](HWND dialog) {
+            // Full-width digits are no digits, whatever the process's code
+            // page (code page 1252 would read them as "80").
+            typePort(dialog, "８０");
+            click(dialog, IDOK);
+        })
+        .then([](HWND question) {
+            click(question, IDNO);
+            DialogScript::backToOwner(question);
+        })
+        .then([](HWND dialog) {
             typePort(dialog, "123456");
             click(dialog, IDOK);
         })
@@ -356,8 +366,8 @@ TEST_F(SettingsDialogTest, PortOutOfRangeIsRefusedAndNoKeepsTheDialogAndText)
         .then([](HWND question) { click(question, IDYES); });
     openPortDialog();
 
-    const std::string expectedTexts[] = {"", refusal("65536"), refusal("-1"), portQuestion("12345"),
-                                         portQuestion("12345")};
+    const std::string expectedTexts[] = {"", refusal("65536"), refusal("-1"), portQuestion("0"),
+                                         portQuestion("12345"), portQuestion("12345")};
     ASSERT_EQ(script.seen().size(), std::size(expectedTexts));
     for (size_t i = 1; i < script.seen().size(); ++i) {
         EXPECT_EQ(script.seen()[i].caption, sjis(Caption));

@@ -10,14 +10,35 @@
 
 std::string sjis(const std::string& utf8)
 {
+    std::wstring wide = utf16(utf8);
+    std::string out(wide.size() * 2 + 1, '\0');
+    int m = WideCharToMultiByte(932, 0, wide.data(), static_cast<int>(wide.size()), &out[0],
+                                static_cast<int>(out.size()), nullptr, nullptr);
+    out.resize(m);
+    return out;
+}
+
+std::wstring utf16(const std::string& utf8)
+{
     std::wstring wide(utf8.size() + 1, L'\0');
     int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0],
                                 static_cast<int>(wide.size()));
-    std::string out(n * 2 + 1, '\0');
-    int m = WideCharToMultiByte(932, 0, wide.data(), n, &out[0], static_cast<int>(out.size()),
-                                nullptr, nullptr);
-    out.resize(m);
-    return out;
+    wide.resize(n);
+    return wide;
+}
+
+UINT manifestCodePage()
+{
+    HRSRC found = FindResourceW(nullptr, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));  // RT_MANIFEST
+    if (!found)
+        return 0;
+    std::string manifest(static_cast<const char*>(LockResource(LoadResource(nullptr, found))),
+                         SizeofResource(nullptr, found));
+    if (manifest.find(">ja-JP</activeCodePage>") != std::string::npos)
+        return 932;
+    if (manifest.find(">en-US</activeCodePage>") != std::string::npos)
+        return 1252;
+    return 0;
 }
 
 std::string textOf(HWND window)

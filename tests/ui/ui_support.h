@@ -11,6 +11,14 @@
 
 // Shift_JIS bytes of a UTF-8 text, converted by the system's code page 932.
 std::string sjis(const std::string& utf8);
+// UTF-16 of a UTF-8 text: what a text should read as on screen.
+std::wstring utf16(const std::string& utf8);
+
+// The process code page that this test program's manifest asks for: 932 for
+// ja-JP, 1252 for en-US (the build that runs as on a Windows 10 of another
+// locale, where Windows grants no other code page than UTF-8); 0 for any
+// other.
+UINT manifestCodePage();
 
 // The text of a window (a box's caption, a control's text), read as Unicode
 // and given in code page 932.

@@ -25,7 +25,8 @@ class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_EQ(GetACP(), 932u) << "the manifest asks for code page 932 in any locale";
+        ASSERT_NE(manifestCodePage(), 0u);
+        ASSERT_EQ(GetACP(), manifestCodePage()) << "the manifest's code page, in any locale";
         app = startApp();
         ASSERT_TRUE(app.mainWindow) << "no main window: is there an X display (DISPLAY)?";
         ASSERT_TRUE(app.panel);
@@ -107,7 +108,6 @@ TEST_F(MainWindowTest, MenuBarAndPanelHoldTheirTextsAndPlaces)
 {
     HMENU bar = GetMenu(app.mainWindow);
     ASSERT_EQ(GetMenuItemCount(bar), 4);
-    char text[200];
     struct Item { HMENU menu; int position; const char* text; int id; };
     const Item items[] = {
         {bar, 0, "ファイル(&F)", -1},
@@ -118,8 +118,10 @@ TEST_F(MainWindowTest, MenuBarAndPanelHoldTheirTextsAndPlaces)
         {bar, 3, "ログの取得", IDM_LOG},
     };
     for (const Item& item : items) {
-        GetMenuStringA(item.menu, item.position, text, sizeof text, MF_BYPOSITION);
-        EXPECT_EQ(std::string(text), sjis(item.text));
+        // Read as Unicode, as textOf reads windows.
+        wchar_t text[200];
+        GetMenuStringW(item.menu, item.position, text, 200, MF_BYPOSITION);
+        EXPECT_EQ(std::wstring(text), utf16(item.text));
         EXPECT_EQ(static_cast<int>(GetMenuItemID(item.menu, item.position)), item.id) << item.text;
     }
 
@@ -145,8 +147,7 @@ TEST_F(MainWindowTest, MenuBarAndPanelHoldTheirTextsAndPlaces)
         ASSERT_TRUE(child) << control.text;
         EXPECT_TRUE(IsWindowVisible(child)) << control.text;
         EXPECT_EQ(static_cast<WORD>(GetDlgCtrlID(child)), static_cast<WORD>(control.id)) << control.text;
-        GetWindowTextA(child, text, sizeof text);
-        EXPECT_EQ(std::string(text), sjis(control.text));
+        EXPECT_EQ(textOf(child), sjis(control.text));
         // Place and size are converted from dialog units each on its own.
         RECT expected = {control.x, control.y, control.width, control.height};
         MapDialogRect(app.panel, &expected);

@@ -1,0 +1,42 @@
+#!/bin/sh
+# Makes the Wine prefix WINEPREFIX ready to show Harborlight's windows as
+# Windows shows them: created when missing (in the locale of LANG, which Wine
+# fixes at creation), and given two fonts from Debian's packages that Wine
+# lacks (each added once; the next Wine process sees them):
+# - "MS UI Gothic", the control panel's and the About box's font (and the
+#   dialog font of a Japanese system), is proportional on Windows. Wine's
+#   stand-in is monospaced and wider, which cuts texts off; IPA P Gothic
+#   (fonts-ipafont-gothic) is proportional and fits them as Windows does.
+# - Marlett draws the title bars' buttons; without it they read "0 1 r".
+#   fonts-wine ships it in a folder this Wine does not read, so it is copied
+#   into the prefix's own font folder.
+# Runs inside the caller's network namespace, as it may start the wineserver.
+# Usage: WINEPREFIX=DIR LANG=LOCALE tools/wine-prefix.sh
+set -u
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  mkdir -p "$WINEPREFIX"
+  wineboot -i >/dev/null 2>&1
+fi
+
+fonts="$WINEPREFIX/drive_c/windows/Fonts"
+if [ ! -f "$fonts/marlett.ttf" ]; then
+  mkdir -p "$fonts"
+  cp /usr/share/wine/fonts/marlett.ttf "$fonts/" ||
+    echo "wine-prefix: no Marlett (is fonts-wine installed?): title bar buttons show as letters" >&2
+fi
+
+# replace FONT BY: Wine draws FONT, which it lacks, with BY. The wineserver
+# writes the registry to user.reg when it ends: until then a second run adds
+# the same value again, which does no harm.
+replace() {
+  grep -q "^\"$1\"=\"$2\"" "$WINEPREFIX/user.reg" 2>/dev/null ||
+    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$1" /d "$2" /f >/dev/null 2>&1 ||
+    echo "wine-prefix: no font replacement for $1: texts may be cut" >&2
+}
+replace "MS UI Gothic" IPAPGothic
+# The system font, the main window's default font, is a raster font that
+# this Wine does not read either. Its stand-in would otherwise follow the
+# replacement above and become proportional, where a Japanese system's
+# system font is monospaced, as IPA Gothic is.
+replace System IPAGothic
+exit 0
