@@ -185,10 +185,12 @@ extra=$(ls -A | grep -v -e '^DATA$' -e '^LOG$' -e '\.out$' -e '\.err$' -e '\.ans
 # without a gateway, so that Wine's lookup of the host's name lists it first,
 # as Windows' binding order does on such machines.
 host=10.77.0.5
-in_netns=(ip netns exec hl-lan)
+# Named for this run alone: the name is a file that every namespace sees.
+lan_netns=hl-lan-$$
+in_netns=(ip netns exec "$lan_netns")
 for virtual_route in "" "default dev virt0 metric 50"; do
   arrangement="virtual adapter first${virtual_route:+, with a gatewayless default route}"
-  ip netns add hl-lan
+  ip netns add "$lan_netns"
   "${in_netns[@]}" sh -e -c '
     ip link set lo up
     ip link add virt0 type veth peer name virt1
@@ -209,7 +211,7 @@ for virtual_route in "" "default dev virt0 metric 50"; do
   wait "$app_pid"
   app_pid=
   [ -n "$wine" ] && wineserver -k >/dev/null 2>&1 && wineserver -w
-  ip netns delete hl-lan
+  ip netns delete "$lan_netns"
 done
 
 if [ $failures -ne 0 ]; then
