@@ -9,11 +9,24 @@
 
 #ifdef _WIN32
 using FileHandle = void*;
+using FileCaller = void*;
 #else
 using FileHandle = int;
+using FileCaller = int;
 #endif
 
 extern const FileHandle NoFile;
+
+// The calling thread, as another thread may name it to cancel its blocking
+// file calls; released with fileCallerRelease.
+FileCaller fileCallerOfThisThread();
+void fileCallerRelease(FileCaller caller);
+// Ends the file call that `caller` is blocked in, where the system allows:
+// on Windows a read from an SMB share or of a cloud file being fetched
+// (CancelSynchronousIo); the call then fails. Nothing when it is in none.
+// Linux has no such call: a read from a hung NFS or FUSE mount waits for the
+// kernel.
+void fileCancelCallOf(FileCaller caller);
 
 // Opens an existing regular file for binary reading and gives its size.
 // Directories, pipes and devices are refused without blocking; NoFile then.

@@ -11,13 +11,22 @@
 #include <winsock2.h>
 using Socket = SOCKET;
 using NetStartupData = WSADATA;
+constexpr Socket NoSocket = INVALID_SOCKET;
 #else
 #include <netinet/in.h>
 using Socket = int;
 struct NetStartupData {};
+constexpr Socket NoSocket = -1;
 #endif
 
-extern const Socket NoSocket;
+// Ends another thread's netWaitReadable: once given, it stays given, so a
+// wait that begins after it ends at once too. Linux: an eventfd. Windows: a
+// UDP socket on the loopback address that sends to itself, since select
+// waits on sockets alone.
+struct NetWaker {
+    Socket handle;
+};
+constexpr int NetFailurePauseMs = 50;
 
 // Reasons a call failed, as far as the front ends care to name them.
 enum class NetFailure { Other, AddressInUse, PermissionDenied, AddressUnavailable };
@@ -50,7 +59,9 @@ bool netListen(Socket s, int ioTimeoutMs);
 std::uint16_t netLocalPort(Socket s);
 NetFailure netLastFailure();
 
-// Waits for the next connection; NoSocket when the wait failed or was woken.
+// Takes the next connection, once netWaitReadable has said that the
+// listening socket has one; NoSocket when there was none after all (a client
+// that gave up), or the call failed or was woken.
 Socket netAccept(Socket listening, sockaddr_in* peer);
 // After netAccept gave NoSocket on this thread: whether the next accept may
 // follow at once. It may after a time-out, an interruption, a wake or a
@@ -58,6 +69,20 @@ Socket netAccept(Socket listening, sockaddr_in* peer);
 // descriptor or buffer to spare, where the next accept would fail at once
 // too.
 bool netAcceptMayRetryAtOnce();
+bool netWakerOpen(NetWaker* waker);
+// From any thread, as often as it likes, until the owner closes it.
+void netWakerGive(const NetWaker& waker);
+void netWakerClose(const NetWaker& waker);
+
+// Waits until each socket of `sockets` that is ready can be read without
+// blocking (a listening socket: a connection to take; a connection: bytes,
+// or the peer's close or reset), until the waker is given, or for
+// `timeoutMs` (-1: no limit). Marks `ready` for every socket ready. The count
+// of ready sockets; 0 after the time-out; -1 when woken, or when the wait
+// failed. A failed wait first pauses for as long as NetFailurePauseMs or
+// until the waker is given, so that a caller that tries again cannot spin.
+int netWaitReadable(const Socket* sockets, int count, const NetWaker& waker, int timeoutMs, bool* ready);
+
 // One receive of at most `size` bytes. >0 bytes received, 0 the peer closed,
 // -1 failure, time-out or wake.
 long netReceive(Socket s, char* buffer, std::size_t size);

@@ -1,8 +1,12 @@
 // What the engine's own files share beyond the public operations.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
+#include <mutex>
 
+#include "platform/files.h"
 #include "server/server.h"
 
 // A receive that waits longer than this ends the connection unanswered, and a
@@ -14,10 +18,52 @@ constexpr int LingerMs = 2000;
 // long enough not to spin, short enough that the waiting client hardly
 // notices once they are free again.
 constexpr int AcceptRetryMs = 50;
+// Connections accepted that have sent nothing yet, kept aside while the
+// requests behind them are served: browsers open a few before they need
+// them. A new one beyond these closes the one that has waited longest.
+constexpr int WaitingCapacity = 32;
 
-// Waits `ms` milliseconds on the listener thread, or until a stop, whichever
-// comes first.
-void waitUnlessStopped(int ms);
+struct WaitingConnection {
+    Socket socket;
+    sockaddr_in peer;
+    std::uint64_t deadlineMs;  // its accept plus ConnectionTimeoutMs
+};
+
+// What one start's listener owns. The listener thread and the stop share it;
+// whichever lets go last frees it, so a run that a stop left behind inside a
+// file call ends on its own and touches nothing of a later run.
+struct ListenerRun {
+    Socket listening = NoSocket;
+    NetWaker waker{NoSocket};
+    FileCaller caller{};
+    // Set by the stop, before it wakes anything.
+    std::atomic<bool> stopped{false};
+    // Set while the listener uses the listening socket and the waiting
+    // connections. Once the stop has seen it clear after setting `stopped`,
+    // the listener never uses them again and the stop closes them.
+    std::atomic<bool> inWait{false};
+    std::atomic<bool> ended{false};
+    // Guards `connection` between the listener, which sets and closes it, and
+    // the stop, which wakes it.
+    std::mutex lock;
+    Socket connection = NoSocket;
+    WaitingConnection waiting[WaitingCapacity];
+    int waitingCount = 0;
+    // The earliest time at which an accept that failed for want of
+    // descriptors is tried again.
+    std::uint64_t acceptPausedUntilMs = 0;
+
+    // Whoever lets go last closes the waker, so that no wake can reach a
+    // closed handle.
+    ~ListenerRun()
+    {
+        if (waker.handle != NoSocket)
+            netWakerClose(waker);
+    }
+};
+
+// Milliseconds of a steady clock, for deadlines.
+std::uint64_t steadyMs();
 
 // Sends on connectionSocket; false once the client has gone or a stop ended
 // the connection.

@@ -1,13 +1,20 @@
-// The listener: one connection at a time, one receive each.
+// The listener: one request served at a time, one receive each. Connections
+// that have sent nothing yet wait aside, so that a browser's spare connection
+// never holds the requests queued behind it.
+#include <chrono>
 #include <cstring>
 #include <mutex>
 
 #include "server/engine.h"
 
-char requestBuffer[RequestCapacity + 1];
-sockaddr_in clientAddress;
+thread_local char requestBuffer[RequestCapacity + 1];
+thread_local sockaddr_in clientAddress;
 
-extern std::mutex connectionLock;
+std::uint64_t steadyMs()
+{
+    using namespace std::chrono;
+    return static_cast<std::uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
 
 bool sendToClient(const char* data, std::size_t size)
 {
@@ -30,8 +37,8 @@ static bool mayHaveUnreadInput(long received)
 
 static void serveConnection(Socket connection)
 {
-    // A receive that fails, times out or finds the client gone ends this
-    // connection only; the next client is served as usual.
+    // Its request, or its close, has arrived: the receive returns at once. A
+    // receive that fails or finds the client gone ends this connection only.
     long received = netReceive(connection, requestBuffer, RequestCapacity);
     if (received <= 0)
         return;
@@ -42,33 +49,109 @@ static void serveConnection(Socket connection)
         netDrain(connection, LingerMs);
 }
 
-void Listener(Socket* listeningSocket)
+static void removeWaiting(ListenerRun& run, int index)
 {
-    if (ServerState != Running)
+    std::memmove(&run.waiting[index], &run.waiting[index + 1],
+                 sizeof run.waiting[0] * static_cast<std::size_t>(run.waitingCount - index - 1));
+    --run.waitingCount;
+}
+
+// Connections silent for their whole time are closed without an answer, as a
+// receive that times out would be.
+static void closeExpired(ListenerRun& run, std::uint64_t now)
+{
+    // Kept in the order of their accepts, so the expired ones come first.
+    int expired = 0;
+    while (expired < run.waitingCount && run.waiting[expired].deadlineMs <= now)
+        netClose(run.waiting[expired++].socket);
+    for (int i = 0; i < expired; ++i)
+        removeWaiting(run, 0);
+}
+
+// Takes one connection from the backlog into the waiting set.
+static void acceptOne(ListenerRun& run, std::uint64_t now)
+{
+    WaitingConnection taken;
+    std::memset(&taken.peer, 0, sizeof taken.peer);
+    taken.socket = netAccept(run.listening, &taken.peer);
+    if (taken.socket == NoSocket) {
+        if (!netAcceptMayRetryAtOnce())
+            run.acceptPausedUntilMs = now + AcceptRetryMs;
         return;
+    }
+    if (run.waitingCount == WaitingCapacity) {
+        netClose(run.waiting[0].socket);
+        removeWaiting(run, 0);
+    }
+    taken.deadlineMs = now + ConnectionTimeoutMs;
+    run.waiting[run.waitingCount++] = taken;
+}
+
+// Waits on the listening socket and the waiting connections together, and
+// gives the longest-waiting connection whose request (or close) has arrived.
+// False once the run is stopped.
+static bool takeNextRequest(ListenerRun& run, WaitingConnection* next)
+{
+    Socket sockets[WaitingCapacity + 1];
+    bool ready[WaitingCapacity + 1];
     for (;;) {
-        std::memset(&clientAddress, 0, sizeof clientAddress);
-        Socket accepted = netAccept(*listeningSocket, &clientAddress);
-        if (accepted != NoSocket) {
-            {
-                // Checked under the lock that stopServer takes after setting
-                // Stopped: either the stop sees this connection and wakes it,
-                // or this sees the stop.
-                std::lock_guard<std::mutex> hold(connectionLock);
-                if (ServerState != Running) {
-                    netClose(accepted);
-                    return;
-                }
-                connectionSocket = accepted;
+        if (run.stopped)
+            return false;
+        std::uint64_t now = steadyMs();
+        closeExpired(run, now);
+        bool accepting = now >= run.acceptPausedUntilMs;
+        std::uint64_t wakeAt = run.waitingCount > 0 ? run.waiting[0].deadlineMs : 0;
+        if (!accepting && (wakeAt == 0 || run.acceptPausedUntilMs < wakeAt))
+            wakeAt = run.acceptPausedUntilMs;
+        int count = 0;
+        for (int i = 0; i < run.waitingCount; ++i)
+            sockets[count++] = run.waiting[i].socket;
+        if (accepting)
+            sockets[count++] = run.listening;
+        int timeoutMs = wakeAt == 0 ? -1 : static_cast<int>(wakeAt - now);
+        int found = netWaitReadable(sockets, count, run.waker, timeoutMs, ready);
+        if (found <= 0 || run.stopped)
+            continue;
+        for (int i = 0; i < run.waitingCount; ++i) {
+            if (ready[i]) {
+                *next = run.waiting[i];
+                removeWaiting(run, i);
+                return true;
             }
-            serveConnection(accepted);
-            std::lock_guard<std::mutex> hold(connectionLock);
-            netClose(connectionSocket);
-            connectionSocket = NoSocket;
-        } else if (!netAcceptMayRetryAtOnce()) {
-            waitUnlessStopped(AcceptRetryMs);
         }
-        if (ServerState != Running)
+        acceptOne(run, steadyMs());
+    }
+}
+
+void Listener(ListenerRun& run)
+{
+    for (;;) {
+        // Marked before `stopped` is looked at, and the stop sets `stopped`
+        // before it looks at the mark: so either this sees the stop, or the
+        // stop waits until the listening socket is no longer in use.
+        run.inWait = true;
+        WaitingConnection next;
+        bool taken = takeNextRequest(run, &next);
+        run.inWait = false;
+        if (!taken)
             return;
+        {
+            // Checked under the lock that the stop takes to wake the
+            // connection: either the stop sees this connection, or this sees
+            // the stop.
+            std::lock_guard<std::mutex> hold(run.lock);
+            if (run.stopped) {
+                netClose(next.socket);
+                return;
+            }
+            run.connection = next.socket;
+        }
+        connectionSocket = next.socket;
+        clientAddress = next.peer;
+        serveConnection(next.socket);
+        connectionSocket = NoSocket;
+        std::lock_guard<std::mutex> hold(run.lock);
+        netClose(run.connection);
+        run.connection = NoSocket;
     }
 }

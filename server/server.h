@@ -30,12 +30,16 @@ struct ServerSettings {
 extern ServerSettings serverSettings;
 
 extern Socket listenSocket;
+// The running server's listening socket, or none.
 extern Socket listenerSocket;
-extern Socket connectionSocket;
 
+// The connection being served, the request received on it and its client:
+// each listener thread has its own, so that a run a stop left behind inside
+// a file call never shares them with a later run.
+extern thread_local Socket connectionSocket;
 constexpr int RequestCapacity = 1500;
-extern char requestBuffer[RequestCapacity + 1];
-extern sockaddr_in clientAddress;
+extern thread_local char requestBuffer[RequestCapacity + 1];
+extern thread_local sockaddr_in clientAddress;
 
 // Logging switch, written by the user interface, read once per HTML request.
 extern std::atomic<std::uint8_t> logEnabled;
@@ -48,9 +52,10 @@ const char* findHostAddress(ServerSettings& settings);
 int startServer(ServerSettings& settings);
 int stopServer(ServerSettings& settings);
 
-// The listener thread's body; it reads the listening socket through
-// `listeningSocket` before every accept.
-void Listener(Socket* listeningSocket);
+// What one start's listener owns, and how its stop reaches it.
+struct ListenerRun;
+// The listener thread's body: serves until its run is stopped.
+void Listener(ListenerRun& run);
 
 // Answers the request in requestBuffer on connectionSocket.
 // 0 file sent, -1 not a GET request (nothing sent), -2 not found.

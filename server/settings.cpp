@@ -1,7 +1,7 @@
 // Server settings, run state and the start and stop of the listener.
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -12,20 +12,17 @@ std::atomic<std::int32_t> ServerState{Idle};
 
 Socket listenSocket = NoSocket;
 Socket listenerSocket = NoSocket;
-Socket connectionSocket = NoSocket;
+thread_local Socket connectionSocket = NoSocket;
 
-// Guards connectionSocket between the listener, which sets and closes it, and
-// stopServer, which wakes it. Declared before serverSettings so that both
-// outlive its teardown.
-std::mutex connectionLock;
-// Ends a listener's pause after a failed accept as soon as a stop comes.
-static std::condition_variable stopSignal;
+// The running server's listener; the stop lets go of it.
+static std::shared_ptr<ListenerRun> currentRun;
 static std::thread listenerThread;
-// Whether the listener thread is still inside Listener, so that a stop knows
-// when to stop waking it.
-static std::atomic<bool> listenerRunning{false};
-// How often a stop repeats its wake while the listener has not ended.
+// How often a stop repeats its wake while the listener has not ended, and
+// how long it waits for the listener at most: past that the listener is
+// inside a file call that does not return (a share or a mount that stopped
+// answering), and it is left to end on its own.
 constexpr int WakeRepeatMs = 5;
+constexpr int StopWaitMs = 1000;
 static NetFailure startFailure = NetFailure::Other;
 
 ServerSettings serverSettings{};
@@ -105,64 +102,98 @@ int startServer(ServerSettings& settings)
         return undoStart(3, netLastFailure());
     if (!netListen(listenSocket, ConnectionTimeoutMs))
         return undoStart(4, netLastFailure());
+    auto run = std::make_shared<ListenerRun>();
+    if (!netWakerOpen(&run->waker))
+        return undoStart(2, NetFailure::Other);
     std::int32_t before = ServerState;
     ServerState = Running;
-    // From here the listener owns the socket and the stop closes it, through
-    // listenerSocket alone.
+    // From here the run owns the socket, and the stop closes it.
+    run->listening = listenSocket;
     listenerSocket = listenSocket;
     listenSocket = NoSocket;
-    listenerRunning = true;
     try {
-        listenerThread = std::thread([] {
-            Listener(&listenerSocket);
-            listenerRunning = false;
+        listenerThread = std::thread([run] {
+            {
+                std::lock_guard<std::mutex> hold(run->lock);
+                run->caller = fileCallerOfThisThread();
+            }
+            Listener(*run);
+            std::lock_guard<std::mutex> hold(run->lock);
+            fileCallerRelease(run->caller);
+            run->caller = FileCaller{};
+            run->ended = true;
         });
     } catch (const std::system_error&) {
         // Nothing would serve; better to look stopped than to claim to run.
-        listenerRunning = false;
         ServerState = before;
         listenSocket = listenerSocket;
         listenerSocket = NoSocket;
         return undoStart(2, NetFailure::Other);
     }
+    currentRun = std::move(run);
     return 0;
 }
 
-// The stop wakes the listener wherever it waits and lets it close its own
-// connection, then waits for it, so a later start can never meet the old
-// listener or its handles. A wake can miss a call that starts at the same
-// moment, so it is repeated every few milliseconds until the listener has
-// ended; each repeat also reaches a connection accepted meanwhile.
+// Wakes the listener wherever it waits: in its wait, in a receive or a send,
+// or in a file call that the system can cancel.
+static void wakeListener(ListenerRun& run, bool listeningOpen)
+{
+    netWakerGive(run.waker);
+    std::lock_guard<std::mutex> hold(run.lock);
+    if (run.connection != NoSocket)
+        netWake(run.connection);
+    if (listeningOpen)
+        netWake(run.listening);
+    if (run.caller)
+        fileCancelCallOf(run.caller);
+}
+
+// The listening socket and the waiting connections, once the listener has
+// let go of them for good.
+static void closeListening(ListenerRun& run)
+{
+    netClose(run.listening);
+    for (int i = 0; i < run.waitingCount; ++i)
+        netClose(run.waiting[i].socket);
+    run.waitingCount = 0;
+}
+
+// The stop wakes the listener and lets it close its own connection. A wake
+// can miss a call that starts at the same moment, so it is repeated every few
+// milliseconds. The listening socket is closed as soon as the listener is out
+// of its wait, so that a new start can take the port at once; the stop then
+// waits for the listener for StopWaitMs at most. A listener still inside a
+// file call by then is left behind: it ends when the call returns, closing
+// only its own connection, since everything it uses is its run's alone.
 int stopServer(ServerSettings&)
 {
     if (ServerState != Running)
         return 1;
     ServerState = Stopped;
+    std::shared_ptr<ListenerRun> run = std::move(currentRun);
+    run->stopped = true;
+    bool listeningOpen = true;
+    const std::uint64_t deadline = steadyMs() + StopWaitMs;
     for (;;) {
-        {
-            std::lock_guard<std::mutex> hold(connectionLock);
-            if (connectionSocket != NoSocket)
-                netWake(connectionSocket);
-            stopSignal.notify_all();
+        wakeListener(*run, listeningOpen);
+        if (listeningOpen && !run->inWait) {
+            closeListening(*run);
+            listeningOpen = false;
         }
-        netWake(listenerSocket);
-        for (int waited = 0; waited < WakeRepeatMs && listenerRunning; ++waited)
+        for (int waited = 0; waited < WakeRepeatMs && !run->ended; ++waited)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        if (!listenerRunning)
+        if (run->ended || (!listeningOpen && steadyMs() >= deadline))
             break;
     }
-    if (listenerThread.joinable())
+    if (run->ended)
         listenerThread.join();
-    netClose(listenerSocket);
+    else
+        listenerThread.detach();
+    if (listeningOpen)
+        closeListening(*run);
     listenerSocket = NoSocket;
     netCleanup();
     return 1;
-}
-
-void waitUnlessStopped(int ms)
-{
-    std::unique_lock<std::mutex> hold(connectionLock);
-    stopSignal.wait_for(hold, std::chrono::milliseconds(ms), [] { return ServerState != Running; });
 }
 
 ServerSettings::~ServerSettings()

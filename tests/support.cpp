@@ -235,7 +235,7 @@ void Client::abort()
     close();
 }
 
-Reply ask(std::uint16_t port, const std::string& request)
+Reply ask(std::uint16_t port, const std::string& request, int patienceMs)
 {
     Client client;
     if (!client.connectTo(port)) {
@@ -244,7 +244,7 @@ Reply ask(std::uint16_t port, const std::string& request)
     }
     client.send(request);
     client.finishSending();
-    return client.receiveAll();
+    return client.receiveAll(patienceMs);
 }
 
 bool refused(std::uint16_t port)

@@ -71,7 +71,7 @@ private:
 };
 
 // One request, sent whole and our side shut down; everything the server sends.
-Reply ask(std::uint16_t port, const std::string& request);
+Reply ask(std::uint16_t port, const std::string& request, int patienceMs = 15000);
 
 // True when a connection to the host address and port is refused.
 bool refused(std::uint16_t port);

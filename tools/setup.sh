@@ -12,7 +12,7 @@ packages="cmake ninja-build g++ pkg-config iproute2 util-linux curl python3 loca
   fonts-ipafont-gothic fonts-wine"
 if [ "$purpose" = test ]; then
   packages="$packages googletest clang libclang-rt-14-dev xdotool x11-apps
-    imagemagick chromium"
+    imagemagick chromium fuse3 libfuse3-dev"
 fi
 
 missing=""

@@ -54,6 +54,15 @@ FileHandle fileCreateNew(const char* name)
     return fd < 0 ? NoFile : fd;
 }
 
+FileCaller fileCallerOfThisThread()
+{
+    return 0;
+}
+
+void fileCallerRelease(FileCaller) {}
+
+void fileCancelCallOf(FileCaller) {}
+
 long fileRead(FileHandle file, char* buffer, std::size_t size)
 {
     ssize_t got;

@@ -9,12 +9,12 @@
 #include <net/if.h>
 #include <net/route.h>
 #include <poll.h>
+#include <fcntl.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
-
-const Socket NoSocket = -1;
 
 static thread_local int lastError;
 
@@ -147,11 +147,15 @@ bool netBind(Socket s, const sockaddr_in& address)
 
 bool netListen(Socket s, int ioTimeoutMs)
 {
-    // Accepted sockets inherit both time-outs. The listening socket's own
-    // receive time-out only makes an idle accept return now and then.
+    // Accepted sockets inherit both time-outs; the listener's wait is a
+    // poll, which they do not touch.
     timeval timeout{ioTimeoutMs / 1000, (ioTimeoutMs % 1000) * 1000};
     setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+    // The accept follows a wait that saw a connection; should the client have
+    // gone meanwhile, it fails instead of blocking. Accepted sockets do not
+    // inherit the flag.
+    fcntl(s, F_SETFL, fcntl(s, F_GETFL) | O_NONBLOCK);
     bool listening = listen(s, SOMAXCONN) == 0;
     lastError = errno;
     return listening;
@@ -206,6 +210,54 @@ bool netAcceptMayRetryAtOnce()
         // again.
         return false;
     }
+}
+
+bool netWakerOpen(NetWaker* waker)
+{
+    waker->handle = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    return waker->handle >= 0;
+}
+
+void netWakerGive(const NetWaker& waker)
+{
+    // Never read, so it stays readable; a full counter would still be.
+    std::uint64_t one = 1;
+    ssize_t written = write(waker.handle, &one, sizeof one);
+    (void)written;
+}
+
+void netWakerClose(const NetWaker& waker)
+{
+    close(waker.handle);
+}
+
+int netWaitReadable(const Socket* sockets, int count, const NetWaker& waker, int timeoutMs, bool* ready)
+{
+    constexpr int MaxWaited = 64;
+    pollfd waited[MaxWaited + 1];
+    if (count > MaxWaited)
+        count = MaxWaited;
+    waited[0] = {waker.handle, POLLIN, 0};
+    for (int i = 0; i < count; ++i)
+        waited[i + 1] = {sockets[i], POLLIN, 0};
+    int result = poll(waited, static_cast<nfds_t>(count + 1), timeoutMs);
+    if (result < 0) {
+        // Also EINVAL when the descriptor limit is below the count: the
+        // waker alone still fits.
+        int pause = timeoutMs < 0 || timeoutMs > NetFailurePauseMs ? NetFailurePauseMs : timeoutMs;
+        poll(waited, 1, pause);
+        return -1;
+    }
+    if (waited[0].revents)
+        return -1;
+    int found = 0;
+    for (int i = 0; i < count; ++i) {
+        // POLLHUP and POLLERR too: the receive then finds the close or the
+        // reset at once.
+        ready[i] = waited[i + 1].revents != 0;
+        found += ready[i];
+    }
+    return found;
 }
 
 long netReceive(Socket s, char* buffer, std::size_t size)

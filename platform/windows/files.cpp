@@ -44,6 +44,25 @@ FileHandle fileCreateNew(const char* name)
     return CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+FileCaller fileCallerOfThisThread()
+{
+    // CancelSynchronousIo needs THREAD_TERMINATE on the thread's handle.
+    return OpenThread(THREAD_TERMINATE, FALSE, GetCurrentThreadId());
+}
+
+void fileCallerRelease(FileCaller caller)
+{
+    if (caller)
+        CloseHandle(caller);
+}
+
+void fileCancelCallOf(FileCaller caller)
+{
+    // ERROR_NOT_FOUND: the thread is in no call that could be cancelled.
+    if (caller)
+        CancelSynchronousIo(caller);
+}
+
 long fileRead(FileHandle file, char* buffer, std::size_t size)
 {
     DWORD got = 0;

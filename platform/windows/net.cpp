@@ -10,14 +10,15 @@
 
 #include <atomic>
 
-const Socket NoSocket = INVALID_SOCKET;
-
 // Every socket blocks, as the plainest Winsock server's do: one call per
-// accept, receive and send, and no wake-up while nothing happens. Sockets
-// with events of their own would cost an event and a wait per connection,
-// and under Wine 8 the listening socket's FD_ACCEPT is now and then never
-// signalled for a connection that waits in the backlog. The time-outs are set
-// once on the listening socket; accepted sockets inherit them.
+// accept, receive and send. The listener waits for the next request with
+// select, over its listening socket, its connections that have sent nothing
+// yet and a waker, and accepts or receives only what select found ready.
+// select asks the sockets' state each time it is called; the event of
+// WSAEventSelect would not serve, since under Wine 8 the listening socket's
+// FD_ACCEPT is now and then never signalled for a connection that waits in
+// the backlog. The time-outs are set once on the listening socket; accepted
+// sockets inherit them.
 //
 // netWake ends another thread's blocking call with CancelIoEx, which "cancels
 // I/O operations in the current process, regardless of which thread created
@@ -229,6 +230,70 @@ bool netAcceptMayRetryAtOnce()
         // WSAEMFILE, WSAENOBUFS and whatever else would only fail again.
         return false;
     }
+}
+
+// select waits on sockets alone, so the waker is one: a UDP socket on the
+// loopback address, connected to itself. Giving it sends a datagram to
+// itself; nothing reads it, so the socket stays readable.
+bool netWakerOpen(NetWaker* waker)
+{
+    SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in self{};
+    self.sin_family = AF_INET;
+    self.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int length = sizeof self;
+    if (s == INVALID_SOCKET || bind(s, reinterpret_cast<sockaddr*>(&self), sizeof self) != 0 ||
+        getsockname(s, reinterpret_cast<sockaddr*>(&self), &length) != 0 ||
+        connect(s, reinterpret_cast<sockaddr*>(&self), sizeof self) != 0) {
+        if (s != INVALID_SOCKET)
+            closesocket(s);
+        return false;
+    }
+    waker->handle = s;
+    return true;
+}
+
+void netWakerGive(const NetWaker& waker)
+{
+    send(waker.handle, "!", 1, 0);
+}
+
+void netWakerClose(const NetWaker& waker)
+{
+    closesocket(waker.handle);
+}
+
+int netWaitReadable(const Socket* sockets, int count, const NetWaker& waker, int timeoutMs, bool* ready)
+{
+    // fd_set holds FD_SETSIZE (64) sockets, the waker among them.
+    if (count > FD_SETSIZE - 1)
+        count = FD_SETSIZE - 1;
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(waker.handle, &readable);
+    for (int i = 0; i < count; ++i)
+        FD_SET(sockets[i], &readable);
+    timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    int result = select(0, &readable, nullptr, nullptr, timeoutMs < 0 ? nullptr : &limit);
+    if (result == SOCKET_ERROR) {
+        // A socket closed under the wait, say: the waker alone still waits.
+        int pause = timeoutMs < 0 || timeoutMs > NetFailurePauseMs ? NetFailurePauseMs : timeoutMs;
+        fd_set wakerOnly;
+        FD_ZERO(&wakerOnly);
+        FD_SET(waker.handle, &wakerOnly);
+        timeval pauseLimit{0, pause * 1000};
+        if (select(0, &wakerOnly, nullptr, nullptr, &pauseLimit) == SOCKET_ERROR)
+            Sleep(static_cast<DWORD>(pause));
+        return -1;
+    }
+    if (FD_ISSET(waker.handle, &readable))
+        return -1;
+    int found = 0;
+    for (int i = 0; i < count; ++i) {
+        ready[i] = FD_ISSET(sockets[i], &readable) != 0;
+        found += ready[i];
+    }
+    return found;
 }
 
 long netReceive(Socket s, char* buffer, std::size_t size)

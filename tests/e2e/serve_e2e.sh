@@ -214,6 +214,59 @@ for virtual_route in "" "default dev virt0 metric 50"; do
   ip netns delete "$lan_netns"
 done
 
+# --- a file read that hangs ----------------------------------------------------
+# DATA on a file system whose slow.bin answers no read until a gate opens, as
+# a share that stopped answering does: a stop during that read says so within
+# two seconds, a second server takes the port meanwhile, and the first ends
+# once the read returns. Natively and under Wine, whose read of a file is the
+# same blocking read.
+host=10.231.0.1
+in_netns=()
+mkdir -p "$work/hung/DATA" "$work/beside"
+cd "$work/hung" || exit 1
+# shellcheck disable=SC2046
+if cc -O -o gatefs "$e2e_dir/gatefs.c" $(pkg-config --cflags --libs fuse3); then
+  ./gatefs "$work/hung/gate" DATA &
+  fs_pid=$!
+  for _ in $(seq 1 100); do [ -e DATA/slow.bin ] && break; sleep 0.1; done
+  if start_serve --port "$port"; then
+    python3 -c '
+import socket, sys, time
+s = socket.create_connection((sys.argv[1], int(sys.argv[2])), timeout=30)
+s.sendall(b"GET /slow.bin HTTP/1.0\r\n\r\n")
+s.recv(65536)' "$host" "$port" &
+    client_pid=$!
+    sleep 1  # the server is inside the read
+    held_pid=$app_pid
+    begun=$(date +%s%N)
+    kill -"$stop_signal" "$held_pid"
+    for _ in $(seq 1 50); do grep -q Stopped serve.out && break; sleep 0.1; done
+    took=$((($(date +%s%N) - begun) / 1000000))
+    grep -q Stopped serve.out && [ "$took" -lt 2000 ] && pass "stop with a read held: said so in $took ms" \
+      || fail "stop with a read held: nothing said in $took ms"
+    cd "$work/beside" || exit 1
+    if start_serve --port "$port"; then
+      curl -s --max-time 10 "http://$host:$port/" -o curl.beside
+      same "a second server takes the port meanwhile" curl.beside DATA/index.html
+      kill -"$stop_signal" "$app_pid"; wait "$app_pid"
+    fi
+    cd "$work/hung" || exit 1
+    : > gate
+    app_pid=$held_pid
+    for _ in $(seq 1 100); do kill -0 "$held_pid" 2>/dev/null || break; sleep 0.1; done
+    wait "$held_pid"; status=$?
+    app_pid=
+    [ $status = 0 ] && pass "the first server ends once the read returns" || fail "the first server gave $status"
+    wait "$client_pid"
+  fi
+  : > gate
+  umount -l DATA
+  wait "$fs_pid"
+else
+  fail "gatefs does not build (libfuse3-dev)"
+fi
+cd "$work" || exit 1
+
 if [ $failures -ne 0 ]; then
   echo "serve_e2e: $failures failure(s)" >&2
   exit 1
