@@ -89,11 +89,9 @@ int main(int argc, char** argv)
         return 2;
     }
     gate = argv[1];
-    /* In the foreground, answering several requests at once: the held read
-     * must not hold the look-ups of other names. */
-    char* fuseArgs[64] = {argv[0], "-f", "-o", "max_threads=8"};
-    int count = 4;
-    for (int i = 2; i < argc && count < 63; ++i)
-        fuseArgs[count++] = argv[i];
-    return fuse_main(count, fuseArgs, &gateOperations, NULL);
+    /* fuse_main then takes the program name, "-f" (the foreground) in place
+     * of GATE, the mount point and the options; it answers several requests
+     * at once, so the held read does not hold the look-ups of other names. */
+    argv[1] = "-f";
+    return fuse_main(argc, argv, &gateOperations, NULL);
 }
