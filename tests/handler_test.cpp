@@ -168,6 +168,21 @@ TEST_F(Handler, SendsNoMoreThanTheAnnouncedSizeOfAFileThatGrows)
     EXPECT_EQ(got, header("text/plain\n", content.size()) + content);
 }
 
+// A full disk: the test page that could not be written whole is removed,
+// the request gets the not-found page, and the next one, with room, the page.
+TEST_F(Handler, ATestPageThatCouldNotBeWrittenIsNotLeftBehind)
+{
+    int result;
+    {
+        FileSizeLimit full(0);
+        result = handle("GET / HTTP/1.0\r\n\r\n");
+    }
+    EXPECT_EQ(result, -2);
+    EXPECT_FALSE(exists("DATA/index.html"));
+    EXPECT_EQ(handle("GET / HTTP/1.0\r\n\r\n"), 0);
+    EXPECT_EQ(sends(), (std::vector<std::string>{NotFound, header("text/html\n", 279) + TestPage}));
+}
+
 TEST_F(Handler, ResultsAndTheirAnswers)
 {
     EXPECT_EQ(handle("GET / HTTP/1.1\r\n\r\n"), 0);

@@ -21,6 +21,8 @@ static int processId() { return _getpid(); }
 #else
 #include <arpa/inet.h>
 #include <cerrno>
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 using RawSocket = int;
@@ -335,6 +337,30 @@ bool hostShell(const std::string& command)
     return std::system(command.c_str()) != -1;
 #endif
 }
+
+#ifdef _WIN32
+FileSizeLimit::FileSizeLimit(std::uint64_t) {}
+FileSizeLimit::~FileSizeLimit() {}
+#else
+FileSizeLimit::FileSizeLimit(std::uint64_t bytes)
+{
+    signalBefore_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit;
+    getrlimit(RLIMIT_FSIZE, &limit);
+    before_ = limit.rlim_cur;
+    limit.rlim_cur = bytes;
+    EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+}
+
+FileSizeLimit::~FileSizeLimit()
+{
+    rlimit limit;
+    getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = before_;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, signalBefore_);
+}
+#endif
 
 #ifdef _WIN32
 // Wine's GetProcessHandleCount says 0; its list of the system's handles is

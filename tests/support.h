@@ -99,6 +99,21 @@ bool setTimeZone(const char* zone);
 // shell; the command's own outcome is for the caller to look at.
 bool hostShell(const std::string& command);
 
+// A full disk for this process while it lasts: no file may grow beyond
+// `bytes`, and a write that would fails (EFBIG) instead of raising SIGXFSZ.
+// Natively only; nothing on Windows.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(std::uint64_t bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    std::uint64_t before_ = 0;
+    void (*signalBefore_)(int) = nullptr;
+};
+
 // The process's open handles (Windows) or file descriptors (Linux).
 long openHandles();
 
