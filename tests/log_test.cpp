@@ -1,6 +1,8 @@
 // The access log's file names and lines, for chosen instants and time zones.
 #include "support.h"
 
+#include <future>
+
 #include "server/engine.h"
 
 using namespace test;
@@ -83,6 +85,23 @@ TEST_F(AccessLog, FailuresWriteNothing)
     EXPECT_EQ(writeAccessLog("127.0.0.1"), 2);
     EXPECT_EQ(writeAccessLog("127.0.0.1"), 2);
     EXPECT_EQ(readFile("LOG"), "a file where the directory should be");
+#ifndef _WIN32
+    // A full disk: the write fails at once, never retried (that would hold
+    // the listener and its stop), and the file stays as it was.
+    std::filesystem::remove("LOG");
+    setTimeZone("UTC0");
+    writeFile("LOG/HarborlightLog_201216.log", "before");
+    std::future<int> result;
+    bool ended;
+    {
+        FileSizeLimit full(6);
+        result = std::async(std::launch::async, [] { return writeAccessLogAt("127.0.0.1", 1325866757); });
+        ended = result.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+    }  // a write retried forever gets through now, and ends
+    EXPECT_TRUE(ended) << "the failed write was retried";
+    EXPECT_EQ(result.get(), 1);
+    EXPECT_EQ(readFile("LOG/HarborlightLog_201216.log"), "before");
+#endif
 }
 
 // Only a regular file takes a line. A FIFO at the day's name would otherwise
