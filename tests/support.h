@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <future>
 #include <string>
 
 #include "server/server.h"
@@ -113,6 +114,23 @@ private:
     std::uint64_t before_ = 0;
     void (*signalBefore_)(int) = nullptr;
 };
+
+// Runs `work` on such a full disk; false when it has not ended within two
+// seconds. The disk then gets room, so that a work that keeps retrying ends
+// all the same and the test goes on.
+template <class Work>
+bool endsOnFullDisk(std::uint64_t bytes, Work work)
+{
+    std::future<void> done;
+    {
+        FileSizeLimit full(bytes);
+        done = std::async(std::launch::async, work);
+        if (done.wait_for(std::chrono::seconds(2)) == std::future_status::ready)
+            return true;
+    }
+    done.get();
+    return false;
+}
 
 // The process's open handles (Windows) or file descriptors (Linux).
 long openHandles();
