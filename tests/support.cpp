@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <sstream>
 #include <thread>
@@ -338,27 +339,21 @@ bool hostShell(const std::string& command)
 #endif
 }
 
-#ifdef _WIN32
-FileSizeLimit::FileSizeLimit(std::uint64_t) {}
-FileSizeLimit::~FileSizeLimit() {}
-#else
-FileSizeLimit::FileSizeLimit(std::uint64_t bytes)
+#ifndef _WIN32
+bool endsOnFullDisk(std::uint64_t bytes, const std::function<void()>& work)
 {
-    signalBefore_ = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit;
-    getrlimit(RLIMIT_FSIZE, &limit);
-    before_ = limit.rlim_cur;
-    limit.rlim_cur = bytes;
-    EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
-}
-
-FileSizeLimit::~FileSizeLimit()
-{
-    rlimit limit;
-    getrlimit(RLIMIT_FSIZE, &limit);
-    limit.rlim_cur = before_;
-    setrlimit(RLIMIT_FSIZE, &limit);
-    std::signal(SIGXFSZ, signalBefore_);
+    void (*signalBefore)(int) = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit before;
+    getrlimit(RLIMIT_FSIZE, &before);
+    rlimit full = before;
+    full.rlim_cur = bytes;
+    EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &full), 0);
+    std::future<void> done = std::async(std::launch::async, work);
+    bool ended = done.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+    setrlimit(RLIMIT_FSIZE, &before);
+    done.get();
+    std::signal(SIGXFSZ, signalBefore);
+    return ended;
 }
 #endif
 
