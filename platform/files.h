@@ -42,7 +42,10 @@ FileHandle fileCreateNew(const char* name);
 // Bytes read, 0 at the end, -1 on failure.
 long fileRead(FileHandle file, char* buffer, std::size_t size);
 bool fileWrite(FileHandle file, const char* data, std::size_t size);
-void fileClose(FileHandle file);
+// False when the close fails, which may be where a full disk shows first.
+bool fileClose(FileHandle file);
+// Removes a file (not a directory); the result is not needed.
+void fileRemove(const char* name);
 // Result not needed: an existing directory is as good as a new one.
 void makeDirectory(const char* name);
 

@@ -64,15 +64,19 @@ const ContentTypeRule& contentTypeOf(const char* fileName)
 }
 
 // Created, never written over or through: a page the user saved a moment ago,
-// or a link under the name, is left as it is.
+// or a link under the name, is left as it is. A page that could not be
+// written whole (a full disk) is removed again, so that it is not served
+// cut short for good: this request then gets the not-found page, and a later
+// one writes it afresh. Only this file goes: it was created new just now.
 void writeTestPageIfMissing()
 {
     makeDirectory("DATA");
     FileHandle page = fileCreateNew(DefaultDocument);
     if (page == NoFile)
         return;
-    fileWrite(page, TestPage, sizeof TestPage - 1);
-    fileClose(page);
+    bool written = fileWrite(page, TestPage, sizeof TestPage - 1);
+    if (!fileClose(page) || !written)
+        fileRemove(DefaultDocument);
 }
 
 int sendNotFound()

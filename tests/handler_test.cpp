@@ -7,7 +7,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <future>
 #include <new>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -144,28 +144,50 @@ TEST_F(Handler, SendsAtMost1024BytesAtATimeWithTheHeaderInTheFirst)
     }
 }
 
-// A file that grows while it is sent (a video still being copied into DATA)
-// goes out at the size its length line announced.
-TEST_F(Handler, SendsNoMoreThanTheAnnouncedSizeOfAFileThatGrows)
+// A file that changes size while it is sent goes out no further than the
+// size its length line announced: one that grows (a video still being copied
+// into DATA) is cut there, one that shrinks (overwritten meanwhile) ends at
+// its new end.
+TEST_F(Handler, SendsNoMoreThanTheAnnouncedSizeOfAFileThatGrowsOrShrinks)
 {
     const std::string content(256 * 1024, 'g');
-    writeFile("DATA/growing.txt", content);
-    int small = 4096;  // the handler waits on a full socket long before the end
-    setsockopt(ends_[0], SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
-    std::string got;
-    std::thread reader([&] {
-        char record[4096];
-        for (ssize_t n; (n = recv(ends_[1], record, sizeof record, 0)) > 0;) {
-            if (got.empty())
-                std::ofstream("DATA/growing.txt", std::ios::binary | std::ios::app) << std::string(64 * 1024, 'x');
-            got.append(record, static_cast<std::size_t>(n));
-        }
-    });
-    EXPECT_EQ(handle("GET /growing.txt HTTP/1.0\r\n\r\n"), 0);
-    shutdown(ends_[0], SHUT_WR);
-    reader.join();
-    EXPECT_EQ(readFile("DATA/growing.txt").size(), content.size() + 64 * 1024);
-    EXPECT_EQ(got, header("text/plain\n", content.size()) + content);
+    for (std::size_t changed : {content.size() + 64 * 1024, std::size_t{64 * 1024}}) {
+        TearDown();
+        SetUp();
+        writeFile("DATA/changing.txt", content);
+        int small = 4096;  // the handler waits on a full socket long before the end
+        setsockopt(ends_[0], SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+        std::string got;
+        std::thread reader([&] {
+            char record[4096];
+            for (ssize_t n; (n = recv(ends_[1], record, sizeof record, 0)) > 0;) {
+                if (got.empty())
+                    std::filesystem::resize_file("DATA/changing.txt", changed);
+                got.append(record, static_cast<std::size_t>(n));
+            }
+        });
+        auto result = std::async(std::launch::async, [this] { return handle("GET /changing.txt HTTP/1.0\r\n\r\n"); });
+        bool ended = result.wait_for(std::chrono::seconds(3)) == std::future_status::ready;
+        if (!ended)  // lets a loop that waits for the old end finish
+            std::filesystem::resize_file("DATA/changing.txt", content.size());
+        EXPECT_TRUE(ended) << "the send loop spins at the new end of the file";
+        EXPECT_EQ(result.get(), 0);
+        shutdown(ends_[0], SHUT_WR);
+        reader.join();
+        EXPECT_EQ(got, header("text/plain\n", content.size()) + content.substr(0, changed)) << changed;
+    }
+}
+
+// A full disk: the test page that could not be written whole is removed,
+// the request gets the not-found page, and the next one, with room, the page.
+TEST_F(Handler, ATestPageThatCouldNotBeWrittenIsNotLeftBehind)
+{
+    int result = 0;
+    EXPECT_TRUE(endsOnFullDisk(0, [&] { result = handle("GET / HTTP/1.0\r\n\r\n"); }));
+    EXPECT_EQ(result, -2);
+    EXPECT_FALSE(exists("DATA/index.html"));
+    EXPECT_EQ(handle("GET / HTTP/1.0\r\n\r\n"), 0);
+    EXPECT_EQ(sends(), (std::vector<std::string>{NotFound, header("text/html\n", 279) + TestPage}));
 }
 
 TEST_F(Handler, ResultsAndTheirAnswers)

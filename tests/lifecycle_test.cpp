@@ -96,6 +96,24 @@ TEST_F(Lifecycle, ListensOnlyOnTheDiscoveredAddress)
     netClose(s);
 }
 
+// Every start looks the address up again: a window opened before the
+// network came up, or while the host had another address, serves on the
+// address the host has when the start comes.
+TEST_F(Lifecycle, AStartLooksTheAddressUpAgain)
+{
+    const std::string ip = "/usr/sbin/ip addr ";
+    if (!hostShell(ip + "del 10.231.0.1/24 dev hl0 && " + ip + "add 10.231.0.2/24 dev hl0"))
+        GTEST_SKIP() << "no host shell to change the address with (Windows without Wine)";
+    std::uint16_t port = freshPort();
+    EXPECT_EQ(setPort(port), 0);
+    std::string before = serverSettings.hostIpText ? serverSettings.hostIpText : "none";
+    hostShell(ip + "del 10.231.0.2/24 dev hl0; " + ip + "add 10.231.0.1/24 dev hl0; /usr/sbin/ip route add default dev hl0");
+    EXPECT_EQ(before, "10.231.0.2");
+    ASSERT_EQ(startServer(serverSettings), 0);
+    EXPECT_STREQ(serverSettings.hostIpText, "10.231.0.1");
+    expectServing(port);
+}
+
 TEST_F(Lifecycle, ARestartOnANewPortLeavesOneListener)
 {
     std::uint16_t first = start();

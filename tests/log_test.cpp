@@ -83,6 +83,18 @@ TEST_F(AccessLog, FailuresWriteNothing)
     EXPECT_EQ(writeAccessLog("127.0.0.1"), 2);
     EXPECT_EQ(writeAccessLog("127.0.0.1"), 2);
     EXPECT_EQ(readFile("LOG"), "a file where the directory should be");
+#ifndef _WIN32
+    // A full disk: the write fails at once, never retried (that would hold
+    // the listener and its stop), and the file stays as it was.
+    std::filesystem::remove("LOG");
+    setTimeZone("UTC0");
+    writeFile("LOG/HarborlightLog_201216.log", "before");
+    int result = 0;
+    EXPECT_TRUE(endsOnFullDisk(6, [&] { result = writeAccessLogAt("127.0.0.1", 1325866757); }))
+        << "the failed write was retried";
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(readFile("LOG/HarborlightLog_201216.log"), "before");
+#endif
 }
 
 // Only a regular file takes a line. A FIFO at the day's name would otherwise

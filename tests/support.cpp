@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <sstream>
 #include <thread>
@@ -21,6 +22,8 @@ static int processId() { return _getpid(); }
 #else
 #include <arpa/inet.h>
 #include <cerrno>
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 using RawSocket = int;
@@ -335,6 +338,24 @@ bool hostShell(const std::string& command)
     return std::system(command.c_str()) != -1;
 #endif
 }
+
+#ifndef _WIN32
+bool endsOnFullDisk(std::uint64_t bytes, const std::function<void()>& work)
+{
+    void (*signalBefore)(int) = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit before;
+    getrlimit(RLIMIT_FSIZE, &before);
+    rlimit full = before;
+    full.rlim_cur = bytes;
+    EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &full), 0);
+    std::future<void> done = std::async(std::launch::async, work);
+    bool ended = done.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+    setrlimit(RLIMIT_FSIZE, &before);
+    done.get();
+    std::signal(SIGXFSZ, signalBefore);
+    return ended;
+}
+#endif
 
 #ifdef _WIN32
 // Wine's GetProcessHandleCount says 0; its list of the system's handles is

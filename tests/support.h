@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "server/server.h"
@@ -98,6 +99,14 @@ bool setTimeZone(const char* zone);
 // Windows cannot make itself, such as a FIFO. False where there is no such
 // shell; the command's own outcome is for the caller to look at.
 bool hostShell(const std::string& command);
+
+#ifndef _WIN32
+// Runs `work` on a full disk: no file may grow beyond `bytes`, and a write
+// that would fails (EFBIG, SIGXFSZ ignored). False when it has not ended
+// within two seconds; the disk then gets room, so that a work that keeps
+// retrying ends all the same and the test goes on.
+bool endsOnFullDisk(std::uint64_t bytes, const std::function<void()>& work);
+#endif
 
 // The process's open handles (Windows) or file descriptors (Linux).
 long openHandles();

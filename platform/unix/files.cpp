@@ -86,9 +86,15 @@ bool fileWrite(FileHandle file, const char* data, std::size_t size)
     return true;
 }
 
-void fileClose(FileHandle file)
+bool fileClose(FileHandle file)
 {
-    close(file);
+    // The descriptor is gone whatever close says: never closed again.
+    return close(file) == 0;
+}
+
+void fileRemove(const char* name)
+{
+    unlink(name);
 }
 
 void makeDirectory(const char* name)

@@ -77,9 +77,14 @@ bool fileWrite(FileHandle file, const char* data, std::size_t size)
     return WriteFile(file, data, static_cast<DWORD>(size), &written, nullptr) && written == size;
 }
 
-void fileClose(FileHandle file)
+bool fileClose(FileHandle file)
 {
-    CloseHandle(file);
+    return CloseHandle(file) != 0;
+}
+
+void fileRemove(const char* name)
+{
+    DeleteFileA(name);
 }
 
 void makeDirectory(const char* name)

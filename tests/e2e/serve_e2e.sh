@@ -59,10 +59,11 @@ sys.stdout.buffer.write(out)' "$host" "${1:-$port}"
 }
 
 # Starts harborlight-serve with ARGS in the background and waits for its URL
-# (http://$host:$port/). in_netns, when set, names the command that starts it
-# in another network namespace.
+# ($url, by default http://$host:$port/). in_netns, when set, names the
+# command that starts it in another network namespace.
 in_netns=()
 start_serve() {
+  local url=${url:-http://$host:$port/}
   # Started directly, not through serve(): $! must be the server itself.
   if [ -n "$wine" ]; then
     "${in_netns[@]}" wine "$serve_path" "$@" > serve.out 2> serve.err &
@@ -71,11 +72,16 @@ start_serve() {
   fi
   app_pid=$!
   for _ in $(seq 1 "$start_wait"); do
-    grep -q "http://$host:$port/" serve.out 2>/dev/null && return 0
+    grep -qF "$url" serve.out 2>/dev/null && return 0
     sleep 0.1
   done
-  fail "harborlight-serve did not print its URL"; cat serve.out serve.err >&2
+  fail "harborlight-serve did not print $url"; cat serve.out serve.err >&2
   return 1
+}
+stop_serve() {
+  kill -"$stop_signal" "$app_pid" 2>/dev/null
+  wait "$app_pid"
+  app_pid=
 }
 
 # The texts the server answers with.
@@ -85,11 +91,21 @@ printf 'HTTP/1.0 200 OK\nContent-Type: text/html\nContent-Length: 279\n\n' > exp
 # --- options --------------------------------------------------------------
 serve --help > help.out 2>&1; status=$?
 if [ $status = 0 ] && grep -q -- "--port N" help.out && grep -q -- "--log" help.out; then pass "--help"; else fail "--help ($status)"; fi
-for bad in --bogus "--port 70000" "--port x" "--port"; do
+serve --port 65535 --help > /dev/null 2>&1 && pass "--port 65535" || fail "--port 65535 refused"
+for bad in --bogus "--port 70000" "--port x" "--port" "--port=" "--port=x"; do
   # shellcheck disable=SC2086
   serve $bad > bad.out 2>&1; status=$?
   if [ $status = 2 ] && grep -q "Usage" bad.out; then pass "bad option $bad"; else fail "bad option $bad gave $status"; fi
 done
+grep -q "65535: x" bad.out && pass "--port=x names x" || fail "--port=x: $(head -1 bad.out)"
+# Without --port: port 80, which root may bind and another user may not.
+url="http://$host/" start_serve && pass "port 80 without --port"
+stop_serve
+if [ -z "$wine" ]; then
+  timeout 10 setpriv --reuid=65534 --regid=65534 --clear-groups "$serve_path" > user.out 2> user.err; status=$?
+  [ $status = 1 ] && grep -q "need root" user.err && pass "port 80 as another user: needs root" \
+    || fail "port 80 as another user gave $status: $(cat user.err)"
+fi
 
 # No address at all (a namespace with nothing up and a hosts file without
 # this host's name): no start, exit 1 with the reason. Under Wine the
@@ -101,9 +117,23 @@ unshare --net --mount --propagation private sh -c 'umount /etc/hosts 2>/dev/null
   no-address $([ -n "$wine" ] && echo wine) "$serve_path" --port "$port"; status=$?
 [ $status = 1 ] && grep -q "no IPv4 address" none.err && ! grep -q http none.out \
   && pass "no address: exit 1 with reason" || fail "no address gave $status: $(cat none.out none.err)"
+# Only loopback up (a PC offline): served on 127.0.0.1. Natively only: the
+# Windows build takes what the lookup of the host's name says, and Wine's
+# then comes from the hosts file here.
+if [ -z "$wine" ]; then
+  lo_netns=hl-lo-$$
+  ip netns add "$lo_netns"
+  ip netns exec "$lo_netns" ip link set lo up
+  in_netns=(ip netns exec "$lo_netns")
+  host=127.0.0.1 start_serve --port "$port" && pass "only loopback up: served on 127.0.0.1"
+  stop_serve
+  in_netns=()
+  ip netns delete "$lo_netns"
+fi
 
 # --- serving ----------------------------------------------------------------
-start_serve --port "$port" --log || exit 1
+start_serve --port="$port" --log || exit 1
+grep -qF "Logging is on (LOG/)" serve.out && pass "logging on is said" || fail "logging: $(cat serve.out)"
 
 printf 'GET / HTTP/1.1\r\nHost: %s\r\nUser-Agent: raw\r\n\r\n' "$host" | raw > root.answer
 head -c 61 root.answer > root.header
@@ -183,13 +213,15 @@ extra=$(ls -A | grep -v -e '^DATA$' -e '^LOG$' -e '\.out$' -e '\.err$' -e '\.ans
 # leaves through the LAN's gateway: the server must take the second. In the
 # second arrangement the virtual adapter also has a preferred default route
 # without a gateway, so that Wine's lookup of the host's name lists it first,
-# as Windows' binding order does on such machines.
+# as Windows' binding order does on such machines. In the third a route to
+# another network leaves the virtual adapter through a gateway (a lab router):
+# only a default route's gateway marks the adapter the LAN reaches.
 host=10.77.0.5
 # Named for this run alone: the name is a file that every namespace sees.
 lan_netns=hl-lan-$$
 in_netns=(ip netns exec "$lan_netns")
-for virtual_route in "" "default dev virt0 metric 50"; do
-  arrangement="virtual adapter first${virtual_route:+, with a gatewayless default route}"
+for virtual_route in "" "default dev virt0 metric 50" "192.168.50.0/24 via 172.28.16.254 dev virt0"; do
+  arrangement="virtual adapter first${virtual_route:+, with the route $virtual_route}"
   ip netns add "$lan_netns"
   "${in_netns[@]}" sh -e -c '
     ip link set lo up
@@ -207,9 +239,7 @@ for virtual_route in "" "default dev virt0 metric 50"; do
     "${in_netns[@]}" curl -s --max-time 10 "http://$host:$port/" -o curl.lan
     same "$arrangement: served on the LAN's address" curl.lan DATA/index.html
   fi
-  kill -"$stop_signal" "$app_pid"
-  wait "$app_pid"
-  app_pid=
+  stop_serve
   [ -n "$wine" ] && wineserver -k >/dev/null 2>&1 && wineserver -w
   ip netns delete "$lan_netns"
 done
