@@ -166,7 +166,11 @@ TEST_F(Handler, SendsNoMoreThanTheAnnouncedSizeOfAFileThatGrowsOrShrinks)
                 got.append(record, static_cast<std::size_t>(n));
             }
         });
-        auto result = std::async(std::launch::async, [this] { return handle("GET /changing.txt HTTP/1.0\r\n\r\n"); });
+        // On a thread of its own, as a listener's: its connection is its own too.
+        auto result = std::async(std::launch::async, [this, connection = connectionSocket] {
+            connectionSocket = connection;
+            return handle("GET /changing.txt HTTP/1.0\r\n\r\n");
+        });
         bool ended = result.wait_for(std::chrono::seconds(3)) == std::future_status::ready;
         if (!ended)  // lets a loop that waits for the old end finish
             std::filesystem::resize_file("DATA/changing.txt", content.size());

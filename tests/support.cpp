@@ -348,12 +348,22 @@ bool endsOnFullDisk(std::uint64_t bytes, const std::function<void()>& work)
     rlimit full = before;
     full.rlim_cur = bytes;
     EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &full), 0);
-    std::future<void> done = std::async(std::launch::async, work);
-    bool ended = done.wait_for(std::chrono::seconds(2)) == std::future_status::ready;
+    // The work runs here, on the calling thread, whose connection and
+    // request it may need; a watchdog gives the disk room after two seconds.
+    std::promise<void> done;
+    std::future<void> ended = done.get_future();
+    std::thread watchdog([&] {
+        if (ended.wait_for(std::chrono::seconds(2)) != std::future_status::ready)
+            setrlimit(RLIMIT_FSIZE, &before);
+    });
+    std::uint64_t begun = nowMs();
+    work();
+    bool quick = millisecondsSince(begun) < 2000;
+    done.set_value();
+    watchdog.join();
     setrlimit(RLIMIT_FSIZE, &before);
-    done.get();
     std::signal(SIGXFSZ, signalBefore);
-    return ended;
+    return quick;
 }
 #endif
 
