@@ -12,8 +12,11 @@ set -eu
 purpose=${1:-test}
 
 packages="cmake ninja-build g++"
+# Recommended packages too, but not for the headless server: g++'s would
+# bring fonts and image libraries (libc-devtools, libgd3) that it never uses.
+recommends=""
 case $purpose in
-  headless) ;;
+  headless) recommends=--no-install-recommends ;;
   run|test)
     # fonts-ipafont-gothic and fonts-wine: the fonts tools/wine-prefix.sh
     # gives each Wine prefix, so that it draws the windows as Windows does.
@@ -38,9 +41,10 @@ for p in $packages; do
   fi
 done
 
-# apt_install PACKAGE...: apt-get install, its output cut down to a few lines of
-# progress. debconf's notes (such as "delaying package configuration, since
-# apt-utils is not installed") are left out; errors are not.
+# apt_install [OPTION] PACKAGE...: apt-get install, its output cut down to a
+# few lines of progress. debconf's notes (such as "delaying package
+# configuration, since apt-utils is not installed") are left out; errors are
+# not.
 apt_install() {
   log=$(mktemp)
   status=$(mktemp)
@@ -85,13 +89,14 @@ if [ -n "$missing" ]; then
     echo "setup: install them as root (apt-get install$missing) and run this again" >&2
     exit 1
   fi
-  # With their recommended packages: Wine draws text through XRender and the
-  # fonts it recommends, and the window's tests compare what it draws.
+  # With their recommended packages for the window: Wine draws text through
+  # XRender and the fonts it recommends, and the window's tests compare what
+  # it draws.
   echo "setup: installing$missing"
   echo "setup: reading the package lists (apt-get update) ..."
   apt-get update -qq
   # shellcheck disable=SC2086
-  apt_install $missing
+  apt_install $recommends $missing
 fi
 
 # Wine shows the program's Shift_JIS texts only under a Japanese locale.
