@@ -60,14 +60,27 @@ run_suite() {
   [ "$f" = 0 ] || failures="$failures $name"
 }
 
+# Configures quietly (the output shown if it fails) and builds, showing
+# Ninja's progress and any compiler error.
 build() {
-  local preset=$1
+  local preset=$1 log
   echo "=== build $preset"
-  cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset"
+  log=$(mktemp)
+  if ! cmake --preset "$preset" >"$log" 2>&1; then
+    cat "$log"
+    rm -f "$log"
+    echo "test: configuring $preset failed"
+    return 1
+  fi
+  rm -f "$log"
+  cmake --build --preset "$preset" || { echo "test: building $preset failed: the error is above"; return 1; }
 }
 
+started=$(date +%s)
+
 if build native; then
-  run_suite native build/native
+  # Side by side: most of these tests wait out time-outs, and one sends 2 GiB.
+  run_suite native build/native -j "$(( $(nproc) > 2 ? $(nproc) : 2 ))"
 else
   failed=$((failed + 1)); failures="$failures build-native"
 fi
@@ -94,6 +107,8 @@ else
 fi
 
 echo
+elapsed=$(( $(date +%s) - started ))
+echo "test: built and tested in $((elapsed / 60)) min $((elapsed % 60)) s; build/ holds $(du -sh build | cut -f1)"
 [ -n "$failures" ] && echo "Failing:$failures"
 echo "Harborlight: $passed passed, $failed failed"
 [ "$failed" = 0 ]
