@@ -6,6 +6,7 @@
 # Usage: tools/test.sh
 set -u
 cd "$(dirname "$0")/.."
+started=$(date +%s)
 
 # Every test that starts a server runs in a network namespace of its own,
 # with a private /etc/hosts (tools/netns-run.sh): without them no suite can
@@ -76,8 +77,6 @@ build() {
   cmake --build --preset "$preset" || { echo "test: building $preset failed: the error is above"; return 1; }
 }
 
-started=$(date +%s)
-
 if build native; then
   # Side by side: most of these tests wait out time-outs, and one sends 2 GiB.
   run_suite native build/native -j "$(( $(nproc) > 2 ? $(nproc) : 2 ))"
@@ -108,7 +107,7 @@ fi
 
 echo
 elapsed=$(( $(date +%s) - started ))
-echo "test: built and tested in $((elapsed / 60)) min $((elapsed % 60)) s; build/ holds $(du -sh build | cut -f1)"
+echo "test: set up, built and tested in $((elapsed / 60)) min $((elapsed % 60)) s; build/ holds $(du -sh build | cut -f1)"
 [ -n "$failures" ] && echo "Failing:$failures"
 echo "Harborlight: $passed passed, $failed failed"
 [ "$failed" = 0 ]
