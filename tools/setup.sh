@@ -5,7 +5,7 @@
 # - run: also mingw-w64, Wine, Xvfb and the fonts, for Harborlight.exe;
 # - test (the default): also what the tests use (GoogleTest, clang,
 #   xdotool, ImageMagick, Chromium ...).
-# While apt works it says how far it has got, a line at every fifth of each
+# While apt works it says how far it has got, a line at every tenth of each
 # step; on a failure the end of apt's own output follows.
 # Usage: tools/setup.sh [headless|run|test]
 set -eu
@@ -61,7 +61,7 @@ apt_install() {
     }
     /newly installed/ {
       total = $1 + $3
-      step = int((total + 4) / 5); if (step < 1) step = 1
+      step = int((total + 9) / 10); if (step < 1) step = 1
       next_mark["downloaded"] = next_mark["unpacked"] = next_mark["set up"] = step
       next
     }
