@@ -476,13 +476,6 @@ TEST_F(Lifecycle, AFileOfMoreThan2GiBIsSentWhole)
     client.finishSending();
     const std::string expected = header("text/plain\n", size);
     EXPECT_EQ(client.receiveSome(expected.size()), expected);
-    std::int64_t body = 0;
-    for (;;) {
-        std::string piece = client.receiveSome(1 << 20, 20000);
-        if (piece.empty())
-            break;
-        body += static_cast<std::int64_t>(piece.size());
-    }
-    EXPECT_EQ(body, size);
+    EXPECT_EQ(client.receiveCount(20000), size);
 }
 #endif

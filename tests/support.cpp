@@ -220,6 +220,19 @@ std::string Client::receiveSome(std::size_t size, int patienceMs)
     return bytes;
 }
 
+std::int64_t Client::receiveCount(int quietMs)
+{
+    std::int64_t count = 0;
+    std::vector<char> buffer(1 << 20);
+    setReceiveTimeout(raw(socket_), quietMs);
+    for (;;) {
+        auto got = ::recv(raw(socket_), buffer.data(), static_cast<int>(buffer.size()), 0);
+        if (got <= 0)
+            return count;
+        count += static_cast<std::int64_t>(got);
+    }
+}
+
 void Client::close()
 {
     if (connected())

@@ -63,6 +63,9 @@ public:
     Reply receiveAll(int patienceMs = 15000);
     // Reads up to `size` bytes (fewer at close); the bytes got.
     std::string receiveSome(std::size_t size, int patienceMs = 15000);
+    // Reads and counts, without keeping them, the bytes up to the server's
+    // close or a silence of `quietMs`: a large body at the speed it comes.
+    std::int64_t receiveCount(int quietMs = 15000);
     void close();
     // Closes so that the server sees a reset (unread data or SO_LINGER 0).
     void abort();

@@ -2,25 +2,45 @@
 # Builds Harborlight and runs it in the current directory, which then holds
 # DATA/ (the files served) and LOG/. With a display, the Windows application
 # runs under Wine in a Japanese locale; without one, the headless server.
-# Installs what is missing first (as root on Debian 12).
+# Installs what is missing first (as root on Debian 12): for the headless
+# server, the native tool chain alone.
 # Usage: tools/run.sh [--headless] [harborlight-serve options]
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/tools/setup.sh" run
 
 headless=""
 if [ "${1:-}" = "--headless" ]; then
   headless=1
   shift
 fi
+if [ -z "$headless" ] && [ -z "${DISPLAY:-}" ]; then
+  echo "No display (DISPLAY is not set): running the headless server instead."
+  headless=1
+elif [ ! -f "$root/ui/CMakeLists.txt" ]; then
+  headless=1
+fi
 
+# build PRESET TARGET: configures quietly (its output shown only if it
+# fails) and builds TARGET, showing Ninja's progress and any compiler error.
 build() {
-  (cd "$root" && cmake --preset "$1" -DBUILD_TESTING=OFF >/dev/null && cmake --build --preset "$1" >/dev/null)
+  log=$(mktemp)
+  if ! (cd "$root" && cmake --preset "$1" -DBUILD_TESTING=OFF) >"$log" 2>&1; then
+    cat "$log" >&2
+    rm -f "$log"
+    echo "Configuring ($1) failed." >&2
+    exit 1
+  fi
+  rm -f "$log"
+  if ! (cd "$root" && cmake --build --preset "$1" --target "$2"); then
+    echo "The build ($1) failed: the error is above." >&2
+    exit 1
+  fi
 }
 
-if [ -z "$headless" ] && [ -n "${DISPLAY:-}" ] && [ -f "$root/ui/CMakeLists.txt" ]; then
+if [ -z "$headless" ]; then
+  "$root/tools/setup.sh" run
   echo "Building Harborlight.exe ..."
-  build windows
+  build windows Harborlight
   export WINEPREFIX="${WINEPREFIX:-$root/build/wineprefix-run}"
   export WINEDLLOVERRIDES="mscoree,mshtml="
   export WINEDEBUG="${WINEDEBUG:--all}"
@@ -35,11 +55,9 @@ if [ -z "$headless" ] && [ -n "${DISPLAY:-}" ] && [ -f "$root/ui/CMakeLists.txt"
   exec wine "$root/build/windows/ui/Harborlight.exe"
 fi
 
-if [ -z "$headless" ]; then
-  echo "No display (DISPLAY is not set): running the headless server instead."
-fi
+"$root/tools/setup.sh" headless
 echo "Building harborlight-serve ..."
-build native
+build native harborlight-serve
 port_given=""
 for a in "$@"; do
   case $a in --port|--port=*) port_given=1 ;; esac

@@ -6,6 +6,32 @@
 # Usage: tools/test.sh
 set -u
 cd "$(dirname "$0")/.."
+started=$(date +%s)
+
+# Every test that starts a server runs in a network namespace of its own,
+# with a private /etc/hosts (tools/netns-run.sh): without them no suite can
+# pass. Said once, before anything is installed or built.
+if ! netns_error=$(unshare --net --mount --propagation private true 2>&1); then
+  echo "test: the tests need a private network namespace with private mount propagation" >&2
+  echo "test: (unshare --net --mount --propagation private), and this machine cannot make one:" >&2
+  echo "test:   ${netns_error:-unshare failed}" >&2
+  if ! command -v unshare >/dev/null 2>&1; then
+    echo "test: unshare is missing: install util-linux (apt-get install util-linux)." >&2
+  elif [ "$(id -u)" != 0 ]; then
+    echo "test: run it as root (sudo tools/test.sh): only root may make these namespaces here." >&2
+  elif [ ! -r /proc/self/mountinfo ]; then
+    echo "test: /proc is not mounted: mount it (mount -t proc proc /proc) and run this again." >&2
+  elif ! mountpoint -q /; then
+    echo "test: / is not a mount point (a chroot into a plain directory): bind-mount the" >&2
+    echo "test: directory onto itself before entering it (mount --bind DIR DIR), with proc," >&2
+    echo "test: sys and dev mounted inside, or use a container or machine of its own." >&2
+  else
+    echo "test: root here may not make namespaces (an unprivileged container?): give it" >&2
+    echo "test: CAP_SYS_ADMIN (docker run --privileged, say), or use a machine of its own." >&2
+  fi
+  exit 2
+fi
+
 tools/setup.sh test || exit 1
 
 passed=0
@@ -35,14 +61,25 @@ run_suite() {
   [ "$f" = 0 ] || failures="$failures $name"
 }
 
+# Configures quietly (the output shown if it fails) and builds, showing
+# Ninja's progress and any compiler error.
 build() {
-  local preset=$1
+  local preset=$1 log
   echo "=== build $preset"
-  cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset"
+  log=$(mktemp)
+  if ! cmake --preset "$preset" >"$log" 2>&1; then
+    cat "$log"
+    rm -f "$log"
+    echo "test: configuring $preset failed"
+    return 1
+  fi
+  rm -f "$log"
+  cmake --build --preset "$preset" || { echo "test: building $preset failed: the error is above"; return 1; }
 }
 
 if build native; then
-  run_suite native build/native
+  # Side by side: most of these tests wait out time-outs, and one sends 2 GiB.
+  run_suite native build/native -j "$(( $(nproc) > 2 ? $(nproc) : 2 ))"
 else
   failed=$((failed + 1)); failures="$failures build-native"
 fi
@@ -69,6 +106,8 @@ else
 fi
 
 echo
+elapsed=$(( $(date +%s) - started ))
+echo "test: set up, built and tested in $((elapsed / 60)) min $((elapsed % 60)) s; build/ holds $(du -sh build | cut -f1)"
 [ -n "$failures" ] && echo "Failing:$failures"
 echo "Harborlight: $passed passed, $failed failed"
 [ "$failed" = 0 ]

@@ -10,12 +10,27 @@
 # - Marlett draws the title bars' buttons; without it they read "0 1 r".
 #   fonts-wine ships it in a folder this Wine does not read, so it is copied
 #   into the prefix's own font folder.
+# A new prefix made beside another (build/wineprefix and build/wineprefix-C,
+# one per locale, or the run's build/wineprefix-run) shares the other's
+# Windows programs and libraries, some 700 MB that are the same bytes in every
+# prefix of this Wine: they are hard-linked, not copied. Only files that Wine
+# writes once, when it makes or updates a prefix (.dll, .exe ...), are shared;
+# the registry and the .ini files stay each prefix's own.
 # Runs inside the caller's network namespace, as it may start the wineserver.
 # Usage: WINEPREFIX=DIR LANG=LOCALE tools/wine-prefix.sh
 set -u
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   mkdir -p "$WINEPREFIX"
   wineboot -i >/dev/null 2>&1
+  if command -v hardlink >/dev/null 2>&1; then
+    for other in "$(dirname "$WINEPREFIX")"/wineprefix*; do
+      [ "$other" != "$WINEPREFIX" ] && [ -f "$other/system.reg" ] || continue
+      hardlink -q --content --respect-name \
+        --include '\.(dll|exe|drv|sys|ocx|cpl|acm|ax|tlb|ttf|ttc|fon|nls)$' \
+        "$other/drive_c/windows" "$WINEPREFIX/drive_c/windows" >/dev/null 2>&1
+      break
+    done
+  fi
 fi
 
 fonts="$WINEPREFIX/drive_c/windows/Fonts"

@@ -25,11 +25,15 @@ e2e_require_display() {
 
 # The locale Wine runs in: Japanese unless HARBORLIGHT_WINE_LOCALE names
 # another (C.UTF-8, say). Wine fixes a prefix's language when it creates it,
-# so each locale other than Japanese gets prefixes of its own, their names
-# ending in e2e_prefix_suffix ("-C" for C.UTF-8).
+# so each locale has a prefix of its own, shared with the tests that
+# tools/wine-run.sh runs: build/wineprefix for Japanese, else one whose name
+# ends in e2e_prefix_suffix ("-C" for C.UTF-8), build/wineprefix-C. CTest
+# runs the tests of one prefix one at a time (their RESOURCE_LOCK), as each
+# ends the prefix's wineserver when it starts and ends.
 e2e_locale=${HARBORLIGHT_WINE_LOCALE:-ja_JP.UTF-8}
 e2e_prefix_suffix=
 [ "$e2e_locale" = ja_JP.UTF-8 ] || e2e_prefix_suffix=-${e2e_locale%%.*}
+e2e_shared_prefix=$(cd "$e2e_dir/../.." && pwd)/build/wineprefix$e2e_prefix_suffix
 
 # e2e_wine_prefix PREFIX: Wine in PREFIX (made ready by tools/wine-prefix.sh),
 # in e2e_locale, with a wineserver of this namespace, ended again on exit.
@@ -42,9 +46,10 @@ e2e_wine_prefix() {
   "$e2e_dir/../../tools/wine-prefix.sh"
 }
 
-# Wine draws the window frames itself, as there is no window manager.
+# Wine draws Harborlight.exe's window frames itself, as there is no window
+# manager: set for that program alone, as the prefix is shared.
 e2e_wine_decorated_off() {
-  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
+  wine reg add 'HKCU\Software\Wine\AppDefaults\Harborlight.exe\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
   wineserver -w
 }
 

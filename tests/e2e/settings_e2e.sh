@@ -17,8 +17,8 @@ shots=${2:+$(realpath -m "$2")}
 host=10.231.0.1
 port=8080
 
-# A prefix of its own, so that no other Wine run shares its wineserver.
-e2e_wine_prefix "${HARBORLIGHT_SETTINGS_E2E_PREFIX:-$(dirname "$exe")/wineprefix-settings-e2e$e2e_prefix_suffix}"
+# The locale's prefix, shared with the other tests under Wine.
+e2e_wine_prefix "${HARBORLIGHT_SETTINGS_E2E_PREFIX:-$e2e_shared_prefix}"
 e2e_wine_decorated_off
 e2e_workdir settings-e2e
 

@@ -16,8 +16,8 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 shots=$(realpath -m "${2:-$root/docs/screenshots}")
 host=10.231.0.1
 
-# A prefix of its own, so that nothing else's wineserver is touched.
-e2e_wine_prefix "${HARBORLIGHT_E2E_PREFIX:-$(dirname "$exe")/wineprefix-e2e$e2e_prefix_suffix}"
+# The locale's prefix, shared with the other tests under Wine.
+e2e_wine_prefix "${HARBORLIGHT_E2E_PREFIX:-$e2e_shared_prefix}"
 e2e_wine_decorated_off
 e2e_workdir ui-e2e
 
