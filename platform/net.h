@@ -86,6 +86,10 @@ int netWaitReadable(const Socket* sockets, int count, const NetWaker& waker, int
 // One receive of at most `size` bytes. >0 bytes received, 0 the peer closed,
 // -1 failure, time-out or wake.
 long netReceive(Socket s, char* buffer, std::size_t size);
+// As netReceive, but at once: NetNothingYet when neither bytes nor the peer's
+// close have arrived.
+constexpr long NetNothingYet = -2;
+long netReceiveArrived(Socket s, char* buffer, std::size_t size);
 // Sends all `size` bytes; false at the first failure (peer gone, woken, or no
 // progress within the socket's time-out). Never raises SIGPIPE.
 bool netSend(Socket s, const char* data, std::size_t size);

@@ -35,11 +35,10 @@ static bool mayHaveUnreadInput(long received)
     return !(crlfEnd || lfEnd);
 }
 
-static void serveConnection(Socket connection)
+// `received` bytes of the request are in requestBuffer; none when the client
+// closed or its connection failed, which ends this connection only.
+static void serveConnection(Socket connection, long received)
 {
-    // Its request, or its close, has arrived: the receive returns at once. A
-    // receive that fails or finds the client gone ends this connection only.
-    long received = netReceive(connection, requestBuffer, RequestCapacity);
     if (received <= 0)
         return;
     requestBuffer[received] = '\0';
@@ -68,8 +67,10 @@ static void closeExpired(ListenerRun& run, std::uint64_t now)
         removeWaiting(run, 0);
 }
 
-// Takes one connection from the backlog into the waiting set.
-static void acceptOne(ListenerRun& run, std::uint64_t now)
+// Takes one connection from the backlog. When its request has arrived with
+// it, as it mostly has, it is received at once and true returned; else it
+// waits aside.
+static bool acceptOne(ListenerRun& run, std::uint64_t now, WaitingConnection* next, long* received)
 {
     WaitingConnection taken;
     std::memset(&taken.peer, 0, sizeof taken.peer);
@@ -77,7 +78,12 @@ static void acceptOne(ListenerRun& run, std::uint64_t now)
     if (taken.socket == NoSocket) {
         if (!netAcceptMayRetryAtOnce())
             run.acceptPausedUntilMs = now + AcceptRetryMs;
-        return;
+        return false;
+    }
+    *received = netReceiveArrived(taken.socket, requestBuffer, RequestCapacity);
+    if (*received != NetNothingYet) {
+        *next = taken;
+        return true;
     }
     if (run.waitingCount == WaitingCapacity) {
         netClose(run.waiting[0].socket);
@@ -85,12 +91,13 @@ static void acceptOne(ListenerRun& run, std::uint64_t now)
     }
     taken.deadlineMs = now + ConnectionTimeoutMs;
     run.waiting[run.waitingCount++] = taken;
+    return false;
 }
 
 // Waits on the listening socket and the waiting connections together, and
-// gives the longest-waiting connection whose request (or close) has arrived.
-// False once the run is stopped.
-static bool takeNextRequest(ListenerRun& run, WaitingConnection* next)
+// gives the longest-waiting connection whose request (or close) has arrived,
+// received into requestBuffer. False once the run is stopped.
+static bool takeNextRequest(ListenerRun& run, WaitingConnection* next, long* received)
 {
     Socket sockets[WaitingCapacity + 1];
     bool ready[WaitingCapacity + 1];
@@ -116,10 +123,12 @@ static bool takeNextRequest(ListenerRun& run, WaitingConnection* next)
             if (ready[i]) {
                 *next = run.waiting[i];
                 removeWaiting(run, i);
+                *received = netReceive(next->socket, requestBuffer, RequestCapacity);
                 return true;
             }
         }
-        acceptOne(run, steadyMs());
+        if (acceptOne(run, steadyMs(), next, received))
+            return true;
     }
 }
 
@@ -131,7 +140,8 @@ void Listener(ListenerRun& run)
         // stop waits until the listening socket is no longer in use.
         run.inWait = true;
         WaitingConnection next;
-        bool taken = takeNextRequest(run, &next);
+        long received = 0;
+        bool taken = takeNextRequest(run, &next, &received);
         run.inWait = false;
         if (!taken)
             return;
@@ -148,7 +158,7 @@ void Listener(ListenerRun& run)
         }
         connectionSocket = next.socket;
         clientAddress = next.peer;
-        serveConnection(next.socket);
+        serveConnection(next.socket, received);
         connectionSocket = NoSocket;
         std::lock_guard<std::mutex> hold(run.lock);
         netClose(run.connection);

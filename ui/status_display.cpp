@@ -69,9 +69,18 @@ void refreshRunStateTexts()
     runIndicator = formatRunStateTexts(statusTexts, ServerState);
 }
 
+// The port the lines show: while the server runs, the one its listening
+// socket holds, which differs from the setting when that is 0 (the system
+// chose); otherwise the setting.
+static std::uint16_t shownPort()
+{
+    std::uint16_t listening = ServerState == Running ? listeningPort() : 0;
+    return listening != 0 ? listening : serverSettings.port;
+}
+
 void refreshStatusTexts()
 {
-    formatStatusTexts(statusTexts, serverSettings.hostIpText, serverSettings.port, logEnabled);
+    formatStatusTexts(statusTexts, serverSettings.hostIpText, shownPort(), logEnabled);
     refreshRunStateTexts();
 }
 

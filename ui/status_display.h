@@ -33,7 +33,11 @@ void formatStatusTexts(StatusTexts& texts, const char* hostIpText, std::uint16_t
 // Builds the run-state texts and gives the new runIndicator.
 std::uint8_t formatRunStateTexts(StatusTexts& texts, std::int32_t state);
 
-// The same from the engine's record, ServerState and logEnabled.
+// The same from the engine's record, ServerState and logEnabled. While the
+// server runs, the port and URL lines give the port it really listens on
+// (listeningPort: the system's choice for port 0); otherwise the setting. A
+// stop rebuilds only the run-state texts, so those lines keep what they
+// showed while the server ran.
 void refreshStatusTexts();
 void refreshRunStateTexts();
 

@@ -265,6 +265,14 @@ long netReceive(Socket s, char* buffer, std::size_t size)
     return recv(s, buffer, size, 0);
 }
 
+long netReceiveArrived(Socket s, char* buffer, std::size_t size)
+{
+    ssize_t got = recv(s, buffer, size, MSG_DONTWAIT);
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        return NetNothingYet;
+    return got;
+}
+
 bool netSend(Socket s, const char* data, std::size_t size)
 {
     while (size > 0) {

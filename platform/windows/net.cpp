@@ -304,6 +304,16 @@ long netReceive(Socket s, char* buffer, std::size_t size)
     return got >= 0 ? got : -1;
 }
 
+// The socket blocks, so what has arrived is asked first: FIONREAD is 0 for
+// a close without bytes too, which the listener's wait then finds.
+long netReceiveArrived(Socket s, char* buffer, std::size_t size)
+{
+    u_long arrived = 0;
+    if (woken(s) || ioctlsocket(s, FIONREAD, &arrived) != 0)
+        return -1;
+    return arrived > 0 ? netReceive(s, buffer, size) : NetNothingYet;
+}
+
 bool netSend(Socket s, const char* data, std::size_t size)
 {
     while (size > 0) {

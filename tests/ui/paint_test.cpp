@@ -234,16 +234,17 @@ void expectMatchesReference(const Image& actual, const char* name, HWND window)
 }
 
 // The seven lines as they must read, from this file's own UTF-8, for a
-// server on port 80 with logging off.
-std::vector<std::string> expectedLines(bool running)
+// server on `port` with logging off.
+std::vector<std::string> expectedLines(bool running, int port)
 {
     std::string host = serverSettings.hostIpText ? serverSettings.hostIpText : "(null)";
+    std::string portText = std::to_string(port);
     return {"現在、ＷＥＢサーバーは、",
             running ? "[ 稼動 ] しています。" : "[ 停止 ] しています。",
             running ? "  ▲  " : "  ■  ",
             "ＷｅｂサーバーのＩＰアドレスは [ " + host + " ] です。",
-            "Ｗｅｂサーバーのポート番号は [ 80 ] です。",
-            "ＵＲＬは [ http://" + host + "/ ] です。",
+            "Ｗｅｂサーバーのポート番号は [ " + portText + " ] です。",
+            "ＵＲＬは [ http://" + host + (port == 80 ? "" : ":" + portText) + "/ ] です。",
             "ＬＯＧ情報を取得していません。"};
 }
 
@@ -251,10 +252,10 @@ std::vector<std::string> expectedLines(bool running)
 // paints with, on the same background at the same place: the pixels of the
 // line's cell must be the same. Text read through a wrong code page differs
 // in most of them; a font without some of the glyphs fails the glyph check.
-void expectPaintedLines(const Image& actual, HWND window, bool running)
+void expectPaintedLines(const Image& actual, HWND window, bool running, int port = 80)
 {
     const char* name = running ? "running_lines" : "stopped_lines";
-    std::vector<std::string> lines = expectedLines(running);
+    std::vector<std::string> lines = expectedLines(running, port);
     std::vector<SIZE> extents(lines.size());
     Image expected = render(window, [&](HDC dc, HDC windowDc) {
         HFONT font = createStatusFont(windowDc);
@@ -346,6 +347,17 @@ TEST_F(PaintedWindowTest, StoppedAndRunningPaintTheirTexts)
     expectPaintedLines(running, app.mainWindow, true);
     if (japaneseSystem())
         expectMatchesReference(running, "running", app.mainWindow);
+}
+
+TEST_F(PaintedWindowTest, PortZeroRunningPaintsThePortTheSystemChose)
+{
+    setPort(0);
+    SendMessageW(app.panel, WM_COMMAND, IDC_START_BUTTON, 0);
+    app.nextMessage();
+    ASSERT_EQ(ServerState.load(), Running);
+    int port = listeningPort();
+    ASSERT_NE(port, 0);
+    expectPaintedLines(captureClient(app.mainWindow), app.mainWindow, true, port);
 }
 
 }  // namespace

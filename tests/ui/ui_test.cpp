@@ -240,8 +240,8 @@ TEST_F(MainWindowTest, StopBeforeAnyStartKeepsStopped)
 
 TEST_F(MainWindowTest, ServesEveryPendingFlagWithinOneMessage)
 {
-    SendMessageW(app.button(IDC_START_BUTTON), BM_CLICK, 0, 0);
     setPort(8080);
+    SendMessageW(app.button(IDC_START_BUTTON), BM_CLICK, 0, 0);
     logEnabled = 1;
     panelRequest = 1;
     portChanged = 1;
