@@ -59,9 +59,9 @@ bool netListen(Socket s, int ioTimeoutMs);
 std::uint16_t netLocalPort(Socket s);
 NetFailure netLastFailure();
 
-// Takes the next connection, once netWaitReadable has said that the
-// listening socket has one; NoSocket when there was none after all (a client
-// that gave up), or the call failed or was woken.
+// Waits for the next connection, or takes it at once after netWaitReadable
+// has said that the listening socket has one; NoSocket when the call failed
+// or was woken.
 Socket netAccept(Socket listening, sockaddr_in* peer);
 // After netAccept gave NoSocket on this thread: whether the next accept may
 // follow at once. It may after a time-out, an interruption, a wake or a

@@ -9,7 +9,6 @@
 #include <net/if.h>
 #include <net/route.h>
 #include <poll.h>
-#include <fcntl.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -147,15 +146,12 @@ bool netBind(Socket s, const sockaddr_in& address)
 
 bool netListen(Socket s, int ioTimeoutMs)
 {
-    // Accepted sockets inherit both time-outs; the listener's wait is a
-    // poll, which they do not touch.
+    // Accepted sockets inherit both time-outs. The listening socket's own
+    // receive time-out only makes an idle accept return now and then; the
+    // listener's poll does not heed it.
     timeval timeout{ioTimeoutMs / 1000, (ioTimeoutMs % 1000) * 1000};
     setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
-    // The accept follows a wait that saw a connection; should the client have
-    // gone meanwhile, it fails instead of blocking. Accepted sockets do not
-    // inherit the flag.
-    fcntl(s, F_SETFL, fcntl(s, F_GETFL) | O_NONBLOCK);
     bool listening = listen(s, SOMAXCONN) == 0;
     lastError = errno;
     return listening;
