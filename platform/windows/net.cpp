@@ -11,9 +11,11 @@
 #include <atomic>
 
 // Every socket blocks, as the plainest Winsock server's do: one call per
-// accept, receive and send. The listener waits for the next request with
-// select, over its listening socket, its connections that have sent nothing
-// yet and a waker, and accepts or receives only what select found ready.
+// accept, receive and send; only a connection's first receive is an
+// overlapped one, which can tell that nothing has arrived yet without a
+// call more. While connections that have sent nothing wait aside, the
+// listener waits with select, over its listening socket, them and a waker,
+// and accepts or receives only what select found ready.
 // select asks the sockets' state each time it is called; the event of
 // WSAEventSelect would not serve, since under Wine 8 the listening socket's
 // FD_ACCEPT is now and then never signalled for a connection that waits in
@@ -304,14 +306,30 @@ long netReceive(Socket s, char* buffer, std::size_t size)
     return got >= 0 ? got : -1;
 }
 
-// The socket blocks, so what has arrived is asked first: FIONREAD is 0 for
-// a close without bytes too, which the listener's wait then finds.
+// The socket blocks, so the receive is an overlapped one: what has arrived
+// it takes at once, as the plain receive would; when nothing has, it is
+// cancelled, and its result says whether bytes came in between, so none is
+// lost. Asking with FIONREAD first would cost every request a round trip to
+// the wineserver more under Wine (its completion signals the thread's event
+// there); a zero-time select, more still.
 long netReceiveArrived(Socket s, char* buffer, std::size_t size)
 {
-    u_long arrived = 0;
-    if (woken(s) || ioctlsocket(s, FIONREAD, &arrived) != 0)
+    if (woken(s))
         return -1;
-    return arrived > 0 ? netReceive(s, buffer, size) : NetNothingYet;
+    WSAOVERLAPPED overlapped{};
+    WSABUF piece{static_cast<ULONG>(size), buffer};
+    DWORD flags = 0;
+    if (WSARecv(s, &piece, 1, nullptr, &flags, &overlapped, nullptr) != 0) {
+        if (WSAGetLastError() != WSA_IO_PENDING)
+            return -1;
+        CancelIoEx(baseHandle(s), nullptr);
+    }
+    // Without an event the socket's handle is signalled when the receive
+    // ends; one that ended at once is read from `overlapped` alone.
+    DWORD got = 0;
+    if (GetOverlappedResult(reinterpret_cast<HANDLE>(s), &overlapped, &got, TRUE))
+        return static_cast<long>(got);
+    return GetLastError() == ERROR_OPERATION_ABORTED ? NetNothingYet : -1;
 }
 
 bool netSend(Socket s, const char* data, std::size_t size)
