@@ -1023,21 +1023,28 @@ def write_docs(body, servers, summary, args):
     docs = os.path.join(ROOT, "docs")
     os.makedirs(docs, exist_ok=True)
     write_svg(os.path.join(docs, "performance.svg"), servers, summary)
-    path = os.path.join(docs, "performance.md")
-    begin, end = "<!-- bench:begin -->", "<!-- bench:end -->"
-    block = "%s\n%s%s\n%s" % (begin, "(quick run)\n\n" if args.quick else "", body, end)
+    write_marked_block(os.path.join(docs, "performance.md"), "bench",
+                       ("(quick run)\n\n" if args.quick else "") + body)
+    log("wrote docs/performance.md and docs/performance.svg")
+
+
+def write_marked_block(path, mark, text):
+    """Puts `text` between <!-- MARK:begin --> and <!-- MARK:end --> in the
+    page at `path`, in place of what stood there, or at its end."""
+    begin, end = "<!-- %s:begin -->" % mark, "<!-- %s:end -->" % mark
+    block = "%s\n%s\n%s" % (begin, text, end)
+    old = ""
     if os.path.exists(path):
         with open(path) as f:
             old = f.read()
-        if begin in old and end in old:
-            new = old[:old.index(begin)] + block + old[old.index(end) + len(end):]
-        else:
-            new = old.rstrip("\n") + "\n\n" + block + "\n"
+    if begin in old and end in old:
+        new = old[:old.index(begin)] + block + old[old.index(end) + len(end):]
+    elif old:
+        new = old.rstrip("\n") + "\n\n" + block + "\n"
     else:
         new = "# Performance\n\n" + block + "\n"
     with open(path, "w") as f:
         f.write(new)
-    log("wrote docs/performance.md and docs/performance.svg")
 
 
 if __name__ == "__main__":

@@ -25,7 +25,7 @@ import threading
 import time
 import zlib
 
-from bench import ADDRESS, wait_for_port
+from bench import ADDRESS, wait_for_port, write_marked_block
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 COLLECTOR_PORT = 18990
@@ -357,17 +357,7 @@ def report(servers, times, failures, args, took, firefox):
 
 
 def write_docs(text):
-    path = os.path.join(ROOT, "docs", "performance.md")
-    begin, end_mark = "<!-- firefox:begin -->", "<!-- firefox:end -->"
-    block = "%s\n%s\n%s" % (begin, text, end_mark)
-    with open(path) as f:
-        old = f.read()
-    if begin in old and end_mark in old:
-        new = old[:old.index(begin)] + block + old[old.index(end_mark) + len(end_mark):]
-    else:
-        new = old.rstrip("\n") + "\n\n" + block + "\n"
-    with open(path, "w") as f:
-        f.write(new)
+    write_marked_block(os.path.join(ROOT, "docs", "performance.md"), "firefox", text)
     log("wrote docs/performance.md")
 
 

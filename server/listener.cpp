@@ -48,11 +48,12 @@ static void serveConnection(Socket connection, long received)
         netDrain(connection, LingerMs);
 }
 
-static void removeWaiting(ListenerRun& run, int index)
+// Takes `count` connections from the waiting set, from `index` on.
+static void removeWaiting(ListenerRun& run, int index, int count = 1)
 {
-    std::memmove(&run.waiting[index], &run.waiting[index + 1],
-                 sizeof run.waiting[0] * static_cast<std::size_t>(run.waitingCount - index - 1));
-    --run.waitingCount;
+    std::memmove(&run.waiting[index], &run.waiting[index + count],
+                 sizeof run.waiting[0] * static_cast<std::size_t>(run.waitingCount - index - count));
+    run.waitingCount -= count;
 }
 
 // Connections silent for their whole time are closed without an answer, as a
@@ -63,8 +64,7 @@ static void closeExpired(ListenerRun& run, std::uint64_t now)
     int expired = 0;
     while (expired < run.waitingCount && run.waiting[expired].deadlineMs <= now)
         netClose(run.waiting[expired++].socket);
-    for (int i = 0; i < expired; ++i)
-        removeWaiting(run, 0);
+    removeWaiting(run, 0, expired);
 }
 
 // Takes one connection from the backlog. When its request has arrived with
