@@ -20,13 +20,18 @@ constexpr int LingerMs = 2000;
 constexpr int AcceptRetryMs = 50;
 // Connections accepted that have sent nothing yet, kept aside while the
 // requests behind them are served: browsers open a few before they need
-// them. A new one beyond these closes the one that has waited longest.
+// them. While all these places are taken, new connections wait in the
+// backlog.
 constexpr int WaitingCapacity = 32;
+// How long the longest-waiting of a full set must have been silent before it
+// gives up its place to a connection in the backlog: ample for a client that
+// sends as soon as its connect completes, however busy the machine.
+constexpr int WaitingGraceMs = 1000;
 
 struct WaitingConnection {
     Socket socket;
     sockaddr_in peer;
-    std::uint64_t deadlineMs;  // its accept plus ConnectionTimeoutMs
+    std::uint64_t acceptedMs;
 };
 
 // What one start's listener owns. The listener thread and the stop share it;

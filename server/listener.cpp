@@ -56,20 +56,22 @@ static void removeWaiting(ListenerRun& run, int index, int count = 1)
     run.waitingCount -= count;
 }
 
-// Connections silent for their whole time are closed without an answer, as a
-// receive that times out would be.
+// Closes, without an answer, the connections that were silent when the
+// listener last looked and whose time is up, as a receive that timed out
+// would. Only ever called right after a look that found them silent: one
+// whose request came while the listener was busy elsewhere is answered.
 static void closeExpired(ListenerRun& run, std::uint64_t now)
 {
     // Kept in the order of their accepts, so the expired ones come first.
     int expired = 0;
-    while (expired < run.waitingCount && run.waiting[expired].deadlineMs <= now)
+    while (expired < run.waitingCount && run.waiting[expired].acceptedMs + ConnectionTimeoutMs <= now)
         netClose(run.waiting[expired++].socket);
     removeWaiting(run, 0, expired);
 }
 
 // Takes one connection from the backlog. When its request has arrived with
 // it, as it mostly has, it is received at once and true returned; else it
-// waits aside.
+// waits aside. The caller has made room.
 static bool acceptOne(ListenerRun& run, WaitingConnection* next, long* received)
 {
     WaitingConnection taken;
@@ -86,13 +88,41 @@ static bool acceptOne(ListenerRun& run, WaitingConnection* next, long* received)
         *next = taken;
         return true;
     }
-    if (run.waitingCount == WaitingCapacity) {
-        netClose(run.waiting[0].socket);
-        removeWaiting(run, 0);
-    }
-    taken.deadlineMs = now + ConnectionTimeoutMs;
+    taken.acceptedMs = now;
     run.waiting[run.waitingCount++] = taken;
     return false;
+}
+
+// When the waiting set is full, the backlog keeps the connections that come
+// next, so that none is accepted only to be closed: a class opening the same
+// page at once connects faster than it sends. The longest-waiting connection
+// gives up its place only once it has been silent for WaitingGraceMs and the
+// look that found it silent also found a connection in the backlog, so that
+// a flood of silent connections cannot hold the ones behind it for long.
+static bool mayAccept(const ListenerRun& run, std::uint64_t now)
+{
+    if (now < run.acceptPausedUntilMs)
+        return false;
+    return run.waitingCount < WaitingCapacity || now >= run.waiting[0].acceptedMs + WaitingGraceMs;
+}
+
+// When the listener must look again even if nothing arrives: the first
+// waiting connection's time is up, it may give up its place, or an accept
+// that failed may be tried again. 0 when nothing is due.
+static std::uint64_t nextDueMs(const ListenerRun& run, std::uint64_t now)
+{
+    std::uint64_t due = 0;
+    auto consider = [&due](std::uint64_t at) {
+        if (due == 0 || at < due)
+            due = at;
+    };
+    if (run.waitingCount > 0)
+        consider(run.waiting[0].acceptedMs + ConnectionTimeoutMs);
+    if (run.waitingCount == WaitingCapacity && now < run.waiting[0].acceptedMs + WaitingGraceMs)
+        consider(run.waiting[0].acceptedMs + WaitingGraceMs);
+    if (now < run.acceptPausedUntilMs)
+        consider(run.acceptPausedUntilMs);
+    return due;
 }
 
 // Waits on the listening socket and the waiting connections together, and
@@ -106,11 +136,7 @@ static bool takeNextRequest(ListenerRun& run, WaitingConnection* next, long* rec
         if (run.stopped)
             return false;
         std::uint64_t now = steadyMs();
-        closeExpired(run, now);
-        bool accepting = now >= run.acceptPausedUntilMs;
-        std::uint64_t wakeAt = run.waitingCount > 0 ? run.waiting[0].deadlineMs : 0;
-        if (!accepting && (wakeAt == 0 || run.acceptPausedUntilMs < wakeAt))
-            wakeAt = run.acceptPausedUntilMs;
+        bool accepting = mayAccept(run, now);
         if (run.waitingCount == 0 && accepting) {
             // Nothing waits aside: the accept waits itself, as the plainest
             // server's does, which costs a connection the least (under Wine a
@@ -125,9 +151,10 @@ static bool takeNextRequest(ListenerRun& run, WaitingConnection* next, long* rec
             sockets[count++] = run.waiting[i].socket;
         if (accepting)
             sockets[count++] = run.listening;
-        int timeoutMs = wakeAt == 0 ? -1 : static_cast<int>(wakeAt - now);
+        std::uint64_t due = nextDueMs(run, now);
+        int timeoutMs = due == 0 ? -1 : due > now ? static_cast<int>(due - now) : 0;
         int found = netWaitReadable(sockets, count, run.waker, timeoutMs, ready);
-        if (found <= 0 || run.stopped)
+        if (found < 0 || run.stopped)
             continue;
         for (int i = 0; i < run.waitingCount; ++i) {
             if (ready[i]) {
@@ -136,6 +163,14 @@ static bool takeNextRequest(ListenerRun& run, WaitingConnection* next, long* rec
                 *received = netReceive(next->socket, requestBuffer, RequestCapacity);
                 return true;
             }
+        }
+        // Every waiting connection was silent at this look.
+        closeExpired(run, steadyMs());
+        if (!accepting || !ready[count - 1])
+            continue;
+        if (run.waitingCount == WaitingCapacity) {
+            netClose(run.waiting[0].socket);
+            removeWaiting(run, 0);
         }
         if (acceptOne(run, next, received))
             return true;
