@@ -207,6 +207,18 @@ extra=$(ls -A | grep -v -e '^DATA$' -e '^LOG$' -e '\.out$' -e '\.err$' -e '\.ans
   -e '\.body$' -e '^expected\.' -e '^curl\.' -e '^photo\.' -e '^hosts\.none$' -e '^none\.' -e '^root\.' -e '^secret\.txt$' -e '\.headers$')
 [ -z "$extra" ] && pass "no stray files" || fail "stray files: $extra"
 
+# --- a storm of clients ---------------------------------------------------------
+# Every kind of client at once for 12 s (tests/e2e/storm.py): every answer
+# read to its end is exact, and no request that came is lost.
+mkdir "$work/storm" && cd "$work/storm" || exit 1
+if start_serve --port "$port"; then
+  e2e_python "$e2e_dir/storm.py" "$host" "$port" DATA 12 24 "$(date +%s)" > storm.out; status=$?
+  sed 's/^/  /' storm.out
+  [ $status = 0 ] && pass "storm: every answer exact, none lost" || fail "storm gave $status"
+  stop_serve
+fi
+cd "$work" || exit 1
+
 # --- the address the LAN can reach --------------------------------------------
 # A namespace whose first adapter is virtual (as WSL's, Hyper-V's or docker0
 # are: no gateway, an address no other machine reaches) and whose second

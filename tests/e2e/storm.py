@@ -235,6 +235,18 @@ class Storm:
         got, how = self.read_to_close(s)
         self.judge(kind, path, got, how, self.expected(request))
 
+    def closed_silent(self, kind, path, silent_for, crowds):
+        """The server closed a connection that had sent nothing: due after
+        its 10 s, or after a second when the set of silent ones was full."""
+        crowded = self.crowded_since(crowds)
+        if silent_for >= SILENT_LIMIT:
+            self.count(kind, "expired")
+        elif silent_for >= GRACE and crowded:
+            self.count(kind, "closed silent")
+        else:
+            self.fault(kind, "wrong", path, b"", "closed", "after %.1f s silent, %s" % (
+                silent_for, "crowded" if crowded else "never crowded"))
+
     # ------------------------------------------------------------ kinds
 
     def good(self, rng):
@@ -261,11 +273,7 @@ class Storm:
                 self.fault("late", "wrong", path, came, "before its request")
                 return
             if came == b"":
-                if excused:
-                    self.count("late", "closed silent")
-                else:
-                    self.fault("late", "wrong", path, came, "closed",
-                               "after %.1f s silent, never crowded" % silent_for)
+                self.closed_silent("late", path, silent_for, crowds)
                 return
             request = self.request(rng, path)
             s.settimeout(self.timeout())
@@ -294,13 +302,7 @@ class Storm:
             if came:
                 self.fault("silent", "wrong", b"", came, "sent nothing")
             elif came == b"":
-                if silent_for >= SILENT_LIMIT:
-                    self.count("silent", "expired")
-                elif silent_for >= GRACE and self.crowded_since(crowds):
-                    self.count("silent", "closed silent")
-                else:
-                    self.fault("silent", "wrong", b"", came, "closed",
-                               "after %.1f s, never crowded" % silent_for)
+                self.closed_silent("silent", b"", silent_for, crowds)
             else:
                 self.count("silent", "answered")
         finally:
@@ -399,12 +401,12 @@ class Storm:
         """Asks for the big file, then stops reading for a while (beyond 10 s:
         the server may end the answer) or reads it slowly for up to 13 s (it
         never stops for 10 s, so the answer comes whole)."""
-        if not self.stall_slots.acquire(blocking=False):
+        if not self.stall_slots.acquire(blocking=hold):
             return self.good(rng)
         holder = False
         try:
             long_pause = hold or (rng.random() < 0.5 and time.monotonic() + 14 < self.end)
-            holder = long_pause and self.holder_slots.acquire(blocking=False)
+            holder = long_pause and self.holder_slots.acquire(blocking=hold)
             slow = holder and rng.random() < 0.5
             pause = rng.uniform(10.5, 12.0) if holder and not slow else rng.uniform(0.2, 4.0)
             request = b"GET /big.bin HTTP/1.0\r\n\r\n"
@@ -531,22 +533,24 @@ class Storm:
         rng = random.Random(self.seed * 1000 + index)
         names = [k for k, _ in self.KINDS]
         weights = [w for _, w in self.KINDS]
-        first = index == 0
+        first = index < 2
         while time.monotonic() < self.end:
             kind = rng.choices(names, weights)[0]
-            if first:
+            if first and index == 0:
                 # One client holds the server for seconds early on, while the
                 # others' connections wait aside: their requests come meanwhile.
                 time.sleep(1.0)
                 kind = "hold"
+            elif first:
+                kind = "burst"  # and one burst comes at once
+            first = False
             slots = None
             if kind in ("silent", "late"):
                 slots = self.silent_slots
                 if not slots.acquire(blocking=False):
                     kind, slots = "good", None
             try:
-                if first:
-                    first = False
+                if kind == "hold":
                     self.stalled(rng, hold=True)
                 else:
                     getattr(self, kind)(rng)
@@ -572,7 +576,7 @@ class Storm:
             done = sum(row.values())
             extra = "".join(", %s %d" % (k, v) for k, v in sorted(row.items())
                             if k not in ("answered", "lost", "wrong"))
-            print("storm %-12s sent %5d, answered %5d, lost %d, wrong %d%s" % (
+            print("storm %-14s sent %5d, answered %5d, lost %d, wrong %d%s" % (
                 kind + ":", done, row.get("answered", 0), row.get("lost", 0), row.get("wrong", 0), extra))
             total["lost"] += row.get("lost", 0)
             total["wrong"] += row.get("wrong", 0)
