@@ -9,8 +9,11 @@ resets, garbage, oversized requests, dribbled requests, half-closes, stalled
 and slow readers, and bursts of connections, all at once. Every answer read
 to its close is compared byte for byte with the one the server must send; a
 request that was sent whole and got nothing, a reset or a short answer is
-lost. Prints one line per kind and exits 1 on any lost or wrong answer,
-naming the first faults.
+lost. Where nothing is due (garbage, a silent connection, a close alone),
+"answered" counts nothing got and a plain close; resets are only sent, to
+see the server go on. Prints one line per kind (sent, answered, lost, wrong
+and what else happened) and exits 1 on any lost or wrong answer, naming the
+first faults.
 
 Bounded: no client starts after SECONDS, every socket call has a time-out,
 the whole run ends by SECONDS + MARGIN, and at most WORKERS + one burst's
