@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "server/server.h"
+#include "ui/display_scale.h"
 #include "ui/wide_text.h"
 
 StatusTexts statusTexts;
@@ -155,15 +156,27 @@ static int CALLBACK tryJapaneseFont(const LOGFONTW* candidate, const TEXTMETRICW
 
 HFONT createStatusFont(HDC dc)
 {
-    if (GetTextCharset(dc) == SHIFTJIS_CHARSET)
-        return nullptr;
     TEXTMETRICW metrics;
     GetTextMetricsW(dc, &metrics);
+    // The default font is made for the system's DPI, which the drawing
+    // context gives; the window may stand on a screen of another scale.
+    int height = MulDiv(metrics.tmHeight, mainWindowDpi, GetDeviceCaps(dc, LOGPIXELSY));
+    bool japanese = GetTextCharset(dc) == SHIFTJIS_CHARSET;
+    if (japanese && height == metrics.tmHeight)
+        return nullptr;
     FontSearch search = {dc, {}};
     // A positive height asks for the cell height, the default's line height.
-    search.font.lfHeight = metrics.tmHeight;
+    search.font.lfHeight = height;
     search.font.lfWeight = FW_NORMAL;
     search.font.lfCharSet = SHIFTJIS_CHARSET;
+    // The default font at another size: by its name where it is an outline
+    // font (the system font's stand-in under Wine); a raster system font
+    // would only be stretched, so then GDI's monospaced Japanese font, as the
+    // system font of a Japanese system is monospaced.
+    if (japanese && (metrics.tmPitchAndFamily & TMPF_TRUETYPE))
+        GetTextFaceW(dc, LF_FACESIZE, search.font.lfFaceName);
+    else if (japanese)
+        search.font.lfPitchAndFamily = FIXED_PITCH | FF_MODERN;
     // GDI's choice for the character set draws every character on Windows.
     // Wine's may lack Latin letters and digits (Droid Sans Fallback): then
     // the first font of the set that has them all.
@@ -178,7 +191,8 @@ HFONT createStatusFont(HDC dc)
 static void drawText(HDC dc, int index, const char* text)
 {
     WideText wide = wideText(text);
-    TextOutW(dc, statusTextPlaces[index].x, statusTextPlaces[index].y, wide.text, wide.length);
+    TextOutW(dc, scaled(statusTextPlaces[index].x), scaled(statusTextPlaces[index].y), wide.text,
+             wide.length);
 }
 
 void paintStatusTexts(HWND mainWindow)
