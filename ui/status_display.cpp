@@ -158,25 +158,31 @@ HFONT createStatusFont(HDC dc)
 {
     TEXTMETRICW metrics;
     GetTextMetricsW(dc, &metrics);
-    // The default font is made for the system's DPI, which the drawing
-    // context gives; the window may stand on a screen of another scale.
-    int height = MulDiv(metrics.tmHeight, mainWindowDpi, GetDeviceCaps(dc, LOGPIXELSY));
-    bool japanese = GetTextCharset(dc) == SHIFTJIS_CHARSET;
-    if (japanese && height == metrics.tmHeight)
+    bool japaneseSystem = GetTextCharset(dc) == SHIFTJIS_CHARSET;
+    int systemDpi = GetDeviceCaps(dc, LOGPIXELSY);
+    if (japaneseSystem && mainWindowDpi == 96 && systemDpi == 96)
         return nullptr;
     FontSearch search = {dc, {}};
-    // A positive height asks for the cell height, the default's line height.
-    search.font.lfHeight = height;
+    // A positive height asks for the cell height, the default's line height,
+    // which GDI makes for the system's DPI: here for the window's.
+    search.font.lfHeight = MulDiv(metrics.tmHeight, mainWindowDpi, systemDpi);
     search.font.lfWeight = FW_NORMAL;
     search.font.lfCharSet = SHIFTJIS_CHARSET;
-    // The default font at another size: by its name where it is an outline
-    // font (the system font's stand-in under Wine); a raster system font
-    // would only be stretched, so then GDI's monospaced Japanese font, as the
-    // system font of a Japanese system is monospaced.
-    if (japanese && (metrics.tmPitchAndFamily & TMPF_TRUETYPE))
-        GetTextFaceW(dc, LF_FACESIZE, search.font.lfFaceName);
-    else if (japanese)
-        search.font.lfPitchAndFamily = FIXED_PITCH | FF_MODERN;
+    if (japaneseSystem) {
+        // The system font at another scale, in its proportions at 96 DPI,
+        // so that every line keeps its length relative to the window: its
+        // width, which Wine keeps at every DPI, times the scale. By its name
+        // where it is an outline font (Wine's stand-in); a raster font would
+        // be stretched, so then GDI's monospaced Japanese font, as the
+        // system font of a Japanese system is monospaced.
+        LOGFONTW systemFont;
+        GetObjectW(GetCurrentObject(dc, OBJ_FONT), sizeof systemFont, &systemFont);
+        search.font.lfWidth = MulDiv(systemFont.lfWidth, mainWindowDpi, 96);
+        if (metrics.tmPitchAndFamily & TMPF_TRUETYPE)
+            GetTextFaceW(dc, LF_FACESIZE, search.font.lfFaceName);
+        else
+            search.font.lfPitchAndFamily = FIXED_PITCH | FF_MODERN;
+    }
     // GDI's choice for the character set draws every character on Windows.
     // Wine's may lack Latin letters and digits (Droid Sans Fallback): then
     // the first font of the set that has them all.

@@ -53,10 +53,10 @@ void wakeForRefresh(HWND mainWindow);
 void paintStatusTexts(HWND mainWindow);
 
 // The font the texts are painted in, for the drawing context `dc` as it is
-// given for painting. Null where its default font, the system font, can draw
-// Japanese (a Japanese system) and is made for mainWindowDpi: the texts are
-// painted in that, as they always have been. On a screen of another scale
-// than the system's, the same font at that scale. The system font follows
+// given for painting. Null at 96 DPI where its default font, the system
+// font, can draw Japanese (a Japanese system): the texts are painted in that,
+// as they always have been; at any other scale, the same font made for
+// mainWindowDpi, in its proportions at 96 DPI. The system font follows
 // the system's code page, not the manifest's, so elsewhere it has no Japanese
 // glyphs; GDI is then asked for a font of the Japanese character set as tall
 // as the default at the window's scale: by character set, not by a face
