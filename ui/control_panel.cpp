@@ -32,10 +32,13 @@ int createControlPanel(HINSTANCE instance, HWND mainWindow)
 
 void remakeControlPanel(HINSTANCE instance, HWND mainWindow)
 {
-    // Windows lays a dialog out again on a change of scale only when the
-    // dialog itself gets WM_DPICHANGED, which a child window never does:
-    // the panel would keep the layout of its creation. It holds no state, so
-    // a new one takes its place.
+    // Windows documents a dialog's new layout on a change of scale as its
+    // answer to WM_DPICHANGED, which only top-level windows get, and Wine
+    // has none: the panel, a child, would keep the layout of its creation.
+    // It holds no state, so a new one takes its place. (Before start-up has
+    // made it there is none: a change while the window is first sized.)
+    if (!IsWindow(controlPanel))
+        return;
     DestroyWindow(controlPanel);
     makeControlPanel(instance, mainWindow);
 }

@@ -439,9 +439,9 @@ TEST_F(PaintedWindowTest, FollowsAChangeOfDisplayScale)
 {
     // To half as large a scale again and back, as when the window is dragged
     // to such a screen and back (within the test display's 1280 by 1024
-    // pixels up to 192 DPI). Under Wine, where all screens share
-    // one scale, the new panel's dialog font keeps it; it must still hold its
-    // buttons whole.
+    // pixels up to 192 DPI). Under Wine, where all screens share one scale,
+    // the new panel's dialog font keeps it; it must still hold its buttons
+    // whole.
     UINT dpi = screenDpi();
     RECT frame;
     GetWindowRect(app.mainWindow, &frame);
@@ -450,7 +450,8 @@ TEST_F(PaintedWindowTest, FollowsAChangeOfDisplayScale)
         RECT suggested = {frame.left + 7, frame.top + 5, 0, 0};
         suggested.right = suggested.left + atDpi(410, next);
         suggested.bottom = suggested.top + atDpi(310, next);
-        SendMessageW(app.mainWindow, WM_DPICHANGED, MAKEWPARAM(next, next), reinterpret_cast<LPARAM>(&suggested));
+        SendMessageW(app.mainWindow, WM_DPICHANGED, MAKEWPARAM(next, next),
+                     reinterpret_cast<LPARAM>(&suggested));
         RECT now;
         GetWindowRect(app.mainWindow, &now);
         EXPECT_TRUE(EqualRect(&now, &suggested));
