@@ -16,8 +16,10 @@
 # prefix of this Wine: they are hard-linked, not copied. Only files that Wine
 # writes once, when it makes or updates a prefix (.dll, .exe ...), are shared;
 # the registry and the .ini files stay each prefix's own.
+# With HARBORLIGHT_WINE_DPI set (144, say), the prefix's screen has that DPI,
+# as a screen at 150 % has on Windows.
 # Runs inside the caller's network namespace, as it may start the wineserver.
-# Usage: WINEPREFIX=DIR LANG=LOCALE tools/wine-prefix.sh
+# Usage: WINEPREFIX=DIR LANG=LOCALE [HARBORLIGHT_WINE_DPI=N] tools/wine-prefix.sh
 set -u
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   mkdir -p "$WINEPREFIX"
@@ -54,4 +56,12 @@ replace "MS UI Gothic" IPAPGothic
 # replacement above and become proportional, where a Japanese system's
 # system font is monospaced, as IPA Gothic is.
 replace System IPAGothic
+
+# Wine 8 takes its screen's DPI from HKCU\Control Panel\Desktop\LogPixels
+# (before the machine's value under Hardware Profiles\Current\Software\Fonts).
+dpi=${HARBORLIGHT_WINE_DPI:-}
+if [ -n "$dpi" ] && ! grep -q "^\"LogPixels\"=dword:$(printf %08x "$dpi")" "$WINEPREFIX/user.reg" 2>/dev/null; then
+  wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1 ||
+    echo "wine-prefix: could not set the screen to $dpi DPI" >&2
+fi
 exit 0

@@ -1,19 +1,22 @@
 #!/bin/sh
 # Runs a Windows program under Wine as Harborlight's tests need it: its own
 # prefix, a locale (Japanese unless HARBORLIGHT_WINE_LOCALE names another, such
-# as C.UTF-8), and a private network namespace. Each locale has a prefix of
-# its own, since Wine fixes a prefix's language when it creates it. The
-# wineserver makes the sockets, so it must live in the same namespace: one
-# started elsewhere for this prefix is ended first.
-# Usage: [HARBORLIGHT_WINE_LOCALE=C.UTF-8] tools/wine-run.sh PROGRAM.exe [ARG...]
+# as C.UTF-8), a display scale (96 DPI, 100 %, unless HARBORLIGHT_WINE_DPI
+# names another, such as 144 for 150 %), and a private network namespace.
+# Each locale and scale has a prefix of its own (build/wineprefix,
+# build/wineprefix-C, build/wineprefix-144dpi), since Wine fixes a prefix's
+# language when it creates it. The wineserver makes the sockets, so it must
+# live in the same namespace: one started elsewhere for this prefix is ended
+# first.
+# Usage: [HARBORLIGHT_WINE_LOCALE=C.UTF-8] [HARBORLIGHT_WINE_DPI=144]
+#        tools/wine-run.sh PROGRAM.exe [ARG...]
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
 locale="${HARBORLIGHT_WINE_LOCALE:-ja_JP.UTF-8}"
-if [ "$locale" = ja_JP.UTF-8 ]; then
-  export WINEPREFIX="${WINEPREFIX:-$root/build/wineprefix}"
-else
-  export WINEPREFIX="${WINEPREFIX:-$root/build/wineprefix-${locale%%.*}}"
-fi
+suffix=
+[ "$locale" = ja_JP.UTF-8 ] || suffix="-${locale%%.*}"
+[ "${HARBORLIGHT_WINE_DPI:-96}" = 96 ] || suffix="$suffix-${HARBORLIGHT_WINE_DPI}dpi"
+export WINEPREFIX="${WINEPREFIX:-$root/build/wineprefix$suffix}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export LANG="$locale"

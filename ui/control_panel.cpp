@@ -5,19 +5,42 @@
 
 #include "resources/resource.h"
 #include "server/server.h"
+#include "ui/display_scale.h"
 #include "ui/status_display.h"
 
 ServerSettings* controlPanelSettings;
+HWND controlPanel;
+
+// The panel from its template, at 10,10 of the main window's client area,
+// 190 by 110 at 96 DPI. The dialog manager lays its controls out in dialog
+// units, which follow the template's font made for the window's scale.
+static void makeControlPanel(HINSTANCE instance, HWND mainWindow)
+{
+    controlPanel = CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_CONTROL_PANEL), mainWindow,
+                                      ControlPanelProc, 0);
+    MoveWindow(controlPanel, scaled(10), scaled(10), scaled(190), scaled(110), TRUE);
+    ShowWindow(controlPanel, SW_SHOW);
+}
 
 int createControlPanel(HINSTANCE instance, HWND mainWindow)
 {
-    HWND panel = CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_CONTROL_PANEL), mainWindow,
-                                    ControlPanelProc, 0);
-    MoveWindow(panel, 10, 10, 190, 110, TRUE);
-    ShowWindow(panel, SW_SHOW);
-    SetActiveWindow(panel);
+    makeControlPanel(instance, mainWindow);
+    SetActiveWindow(controlPanel);
     panelRequest = 0;
     return 0;
+}
+
+void remakeControlPanel(HINSTANCE instance, HWND mainWindow)
+{
+    // Windows documents a dialog's new layout on a change of scale as its
+    // answer to WM_DPICHANGED, which only top-level windows get, and Wine
+    // has none: the panel, a child, would keep the layout of its creation.
+    // It holds no state, so a new one takes its place. (Before start-up has
+    // made it there is none: a change while the window is first sized.)
+    if (!IsWindow(controlPanel))
+        return;
+    DestroyWindow(controlPanel);
+    makeControlPanel(instance, mainWindow);
 }
 
 bool pressPanelButton(int controlId)

@@ -5,6 +5,7 @@
 #include "resources/resource.h"
 #include "server/server.h"
 #include "ui/control_panel.h"
+#include "ui/display_scale.h"
 #include "ui/settings_dialogs.h"
 #include "ui/status_display.h"
 #include "ui/wide_text.h"
@@ -52,6 +53,12 @@ HWND startApplication(HINSTANCE instance, int showCommand, HACCEL* accelerators)
                                       instance, nullptr);
     if (!mainWindow)
         return nullptr;
+    // The window is designed for a 96-DPI screen: on a screen of another
+    // scale it is made as much larger, before it is shown.
+    mainWindowDpi = windowDpi(mainWindow);
+    if (mainWindowDpi != 96)
+        SetWindowPos(mainWindow, nullptr, 0, 0, scaled(410), scaled(310),
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     ShowWindow(mainWindow, showCommand);
     UpdateWindow(mainWindow);
 
@@ -110,6 +117,19 @@ INT_PTR CALLBACK AboutBoxProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
     }
 }
 
+// The window moved to a screen of another scale, or its screen's scale
+// changed: it takes the place and size Windows suggests, and its contents
+// follow. The panel is made anew, which lays it out at the new scale; the
+// texts are painted at their new places in a font of the new size.
+static void followDpiChange(HWND window, UINT dpi, const RECT& suggested)
+{
+    mainWindowDpi = dpi;
+    SetWindowPos(window, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    remakeControlPanel(appInstance, window);
+    InvalidateRect(window, nullptr, TRUE);
+}
+
 static LRESULT handleCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (LOWORD(wParam)) {
@@ -142,6 +162,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     case WM_COMMAND:
         return handleCommand(window, message, wParam, lParam);
+    case WM_DPICHANGED:
+        followDpiChange(window, HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+        return 0;
     case WM_CLOSE:
         confirmQuit(window);
         return 0;

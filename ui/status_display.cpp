@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "server/server.h"
+#include "ui/display_scale.h"
 #include "ui/wide_text.h"
 
 StatusTexts statusTexts;
@@ -155,15 +156,33 @@ static int CALLBACK tryJapaneseFont(const LOGFONTW* candidate, const TEXTMETRICW
 
 HFONT createStatusFont(HDC dc)
 {
-    if (GetTextCharset(dc) == SHIFTJIS_CHARSET)
-        return nullptr;
     TEXTMETRICW metrics;
     GetTextMetricsW(dc, &metrics);
+    bool japaneseSystem = GetTextCharset(dc) == SHIFTJIS_CHARSET;
+    int systemDpi = GetDeviceCaps(dc, LOGPIXELSY);
+    if (japaneseSystem && mainWindowDpi == 96 && systemDpi == 96)
+        return nullptr;
     FontSearch search = {dc, {}};
-    // A positive height asks for the cell height, the default's line height.
-    search.font.lfHeight = metrics.tmHeight;
+    // A positive height asks for the cell height, the default's line height,
+    // which GDI makes for the system's DPI: here for the window's.
+    search.font.lfHeight = MulDiv(metrics.tmHeight, mainWindowDpi, systemDpi);
     search.font.lfWeight = FW_NORMAL;
     search.font.lfCharSet = SHIFTJIS_CHARSET;
+    if (japaneseSystem) {
+        // The system font at another scale, in its proportions at 96 DPI,
+        // so that every line keeps its length relative to the window: its
+        // width, which Wine keeps at every DPI, times the scale. By its name
+        // where it is an outline font (Wine's stand-in); a raster font would
+        // be stretched, so then GDI's monospaced Japanese font, as the
+        // system font of a Japanese system is monospaced.
+        LOGFONTW systemFont;
+        GetObjectW(GetCurrentObject(dc, OBJ_FONT), sizeof systemFont, &systemFont);
+        search.font.lfWidth = MulDiv(systemFont.lfWidth, mainWindowDpi, 96);
+        if (metrics.tmPitchAndFamily & TMPF_TRUETYPE)
+            GetTextFaceW(dc, LF_FACESIZE, search.font.lfFaceName);
+        else
+            search.font.lfPitchAndFamily = FIXED_PITCH | FF_MODERN;
+    }
     // GDI's choice for the character set draws every character on Windows.
     // Wine's may lack Latin letters and digits (Droid Sans Fallback): then
     // the first font of the set that has them all.
@@ -178,7 +197,8 @@ HFONT createStatusFont(HDC dc)
 static void drawText(HDC dc, int index, const char* text)
 {
     WideText wide = wideText(text);
-    TextOutW(dc, statusTextPlaces[index].x, statusTextPlaces[index].y, wide.text, wide.length);
+    TextOutW(dc, scaled(statusTextPlaces[index].x), scaled(statusTextPlaces[index].y), wide.text,
+             wide.length);
 }
 
 void paintStatusTexts(HWND mainWindow)

@@ -53,16 +53,19 @@ void wakeForRefresh(HWND mainWindow);
 void paintStatusTexts(HWND mainWindow);
 
 // The font the texts are painted in, for the drawing context `dc` as it is
-// given for painting. Null where its default font, the system font, can draw
-// Japanese (a Japanese system): the texts are painted in that, as they always
-// have been. The system font follows the system's code page, not the
-// manifest's, so elsewhere it has no Japanese glyphs; GDI is then asked for a
-// font of the Japanese character set as tall as the default: by character
-// set, not by a face name, so that whichever Japanese font the system has
-// serves. The caller deletes the font given.
+// given for painting. Null at 96 DPI where its default font, the system
+// font, can draw Japanese (a Japanese system): the texts are painted in that,
+// as they always have been; at any other scale, the same font made for
+// mainWindowDpi, in its proportions at 96 DPI. The system font follows
+// the system's code page, not the manifest's, so elsewhere it has no Japanese
+// glyphs; GDI is then asked for a font of the Japanese character set as tall
+// as the default at the window's scale: by character set, not by a face
+// name, so that whichever Japanese font the system has serves. The caller
+// deletes the font given.
 HFONT createStatusFont(HDC dc);
 
-// Where each text is drawn, in drawing order, in client pixels.
+// Where each text is drawn, in drawing order, in client pixels at 96 DPI
+// (scaled to the window's DPI when drawn).
 struct TextPlace {
     int x;
     int y;

@@ -27,12 +27,16 @@ e2e_require_display() {
 # another (C.UTF-8, say). Wine fixes a prefix's language when it creates it,
 # so each locale has a prefix of its own, shared with the tests that
 # tools/wine-run.sh runs: build/wineprefix for Japanese, else one whose name
-# ends in e2e_prefix_suffix ("-C" for C.UTF-8), build/wineprefix-C. CTest
-# runs the tests of one prefix one at a time (their RESOURCE_LOCK), as each
-# ends the prefix's wineserver when it starts and ends.
+# ends in e2e_prefix_suffix ("-C" for C.UTF-8), build/wineprefix-C. So has
+# each display scale other than 96 DPI (HARBORLIGHT_WINE_DPI=144:
+# build/wineprefix-144dpi). CTest runs the tests of one prefix one at a time
+# (their RESOURCE_LOCK), as each ends the prefix's wineserver when it starts
+# and ends.
 e2e_locale=${HARBORLIGHT_WINE_LOCALE:-ja_JP.UTF-8}
+e2e_dpi=${HARBORLIGHT_WINE_DPI:-96}
 e2e_prefix_suffix=
 [ "$e2e_locale" = ja_JP.UTF-8 ] || e2e_prefix_suffix=-${e2e_locale%%.*}
+[ "$e2e_dpi" = 96 ] || e2e_prefix_suffix=$e2e_prefix_suffix-${e2e_dpi}dpi
 e2e_shared_prefix=$(cd "$e2e_dir/../.." && pwd)/build/wineprefix$e2e_prefix_suffix
 
 # e2e_wine_prefix PREFIX: Wine in PREFIX (made ready by tools/wine-prefix.sh),

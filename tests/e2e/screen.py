@@ -4,6 +4,12 @@ import re
 import sys
 
 
+def scaled(length, dpi):
+    """A length of the window's 96-DPI layout at `dpi`, rounded as the
+    window rounds it (MulDiv)."""
+    return (length * dpi + 48) // 96
+
+
 class Screen:
     def __init__(self, path):
         data = open(path, "rb").read()
@@ -29,15 +35,15 @@ class Screen:
                     return at // 3, y, name
         return None
 
-    def locate_indicator(self):
+    def locate_indicator(self, dpi=96):
         """Prints the indicator's colour and the client area's origin (the
-        indicator's top-left corner lies at client (270, 90)) as shell
-        assignments, and returns the origin; with no indicator, prints
-        indicator=none and ends the script."""
+        indicator's top-left corner lies at client (270, 90), times dpi / 96)
+        as shell assignments, and returns the origin; with no indicator,
+        prints indicator=none and ends the script."""
         found = self.indicator()
         if not found:
             print("indicator=none")
             sys.exit(0)
-        ox, oy = found[0] - 270, found[1] - 90
+        ox, oy = found[0] - scaled(270, dpi), found[1] - scaled(90, dpi)
         print(f"indicator={found[2]} origin_x={ox} origin_y={oy}")
         return ox, oy

@@ -15,6 +15,7 @@
 
 #include "resources/resource.h"
 #include "server/server.h"
+#include "ui/display_scale.h"
 #include "ui/status_display.h"
 #include "ui_support.h"
 
@@ -248,15 +249,26 @@ std::vector<std::string> expectedLines(bool running, int port)
             "ＬＯＧ情報を取得していません。"};
 }
 
+// A length of the 96-DPI layout at `dpi`.
+int atDpi(int length, UINT dpi)
+{
+    return MulDiv(length, dpi, 96);
+}
+
 // Each painted line against its expected text drawn in the font the window
-// paints with, on the same background at the same place: the pixels of the
-// line's cell must be the same. Text read through a wrong code page differs
+// paints with, on the same background at the same place (at the window's
+// scale, `dpi`): the pixels of the line's cell must be the same, and the cell
+// ends above the window's lower edge. (The address line runs past the right
+// edge, at every scale alike.) Text read through a wrong code page differs
 // in most of them; a font without some of the glyphs fails the glyph check.
-void expectPaintedLines(const Image& actual, HWND window, bool running, int port = 80)
+void expectPaintedLines(const Image& actual, HWND window, bool running, int port = 80, UINT dpi = 96)
 {
     const char* name = running ? "running_lines" : "stopped_lines";
     std::vector<std::string> lines = expectedLines(running, port);
     std::vector<SIZE> extents(lines.size());
+    std::vector<TextPlace> places;
+    for (const TextPlace& place : statusTextPlaces)
+        places.push_back({atDpi(place.x, dpi), atDpi(place.y, dpi)});
     Image expected = render(window, [&](HDC dc, HDC windowDc) {
         HFONT font = createStatusFont(windowDc);
         SelectObject(dc, font ? font : GetCurrentObject(windowDc, OBJ_FONT));
@@ -269,8 +281,7 @@ void expectPaintedLines(const Image& actual, HWND window, bool running, int port
             EXPECT_EQ(std::count(glyphs.begin(), glyphs.end(), 0xFFFF), 0) << lines[i];
             COLORREF indicator = running ? RGB(0, 255, 0) : RGB(255, 255, 0);
             SetBkColor(dc, i == 2 ? indicator : RGB(255, 255, 255));
-            TextOutW(dc, statusTextPlaces[i].x, statusTextPlaces[i].y, text.c_str(),
-                     static_cast<int>(text.size()));
+            TextOutW(dc, places[i].x, places[i].y, text.c_str(), static_cast<int>(text.size()));
             GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extents[i]);
         }
         SelectObject(dc, GetStockObject(SYSTEM_FONT));
@@ -280,7 +291,8 @@ void expectPaintedLines(const Image& actual, HWND window, bool running, int port
     bool same = true;
     for (size_t i = 0; i < lines.size(); ++i) {
         SCOPED_TRACE(lines[i]);
-        const TextPlace& place = statusTextPlaces[i];
+        const TextPlace& place = places[i];
+        EXPECT_LE(place.y + extents[i].cy, actual.height) << "cut off below";
         int right = std::min(place.x + static_cast<int>(extents[i].cx), actual.width);
         int bottom = std::min(place.y + static_cast<int>(extents[i].cy), actual.height);
         long differing = 0;
@@ -319,8 +331,66 @@ protected:
         app.pump();
     }
     void TearDown() override { endApp(app); }
+
+    // The window as designed at 96 DPI, every length times dpi / 96: outer
+    // size, the menu bar on one line, the panel with its buttons whole, each
+    // text at its place, and the indicator. Gives the height of the lowest
+    // line's ink.
+    int expectLaidOutAt(UINT dpi)
+    {
+        SCOPED_TRACE(dpi);
+        EXPECT_EQ(mainWindowDpi, dpi);
+        RECT frame;
+        GetWindowRect(app.mainWindow, &frame);
+        EXPECT_EQ(frame.right - frame.left, atDpi(410, dpi));
+        EXPECT_EQ(frame.bottom - frame.top, atDpi(310, dpi));
+        HMENU bar = GetMenu(app.mainWindow);
+        RECT first, item;
+        GetMenuItemRect(app.mainWindow, bar, 0, &first);
+        for (int i = 1; i < GetMenuItemCount(bar); ++i) {
+            GetMenuItemRect(app.mainWindow, bar, i, &item);
+            EXPECT_EQ(item.top, first.top) << "menu bar wrapped before item " << i;
+        }
+
+        // The panel has a new window after a change of scale.
+        app.panel = FindWindowExA(app.mainWindow, nullptr, "#32770", nullptr);
+        RECT panel, expected = {atDpi(10, dpi), atDpi(10, dpi), 0, 0};
+        expected.right = expected.left + atDpi(190, dpi);
+        expected.bottom = expected.top + atDpi(110, dpi);
+        GetWindowRect(app.panel, &panel);
+        MapWindowPoints(nullptr, app.mainWindow, reinterpret_cast<POINT*>(&panel), 2);
+        EXPECT_TRUE(EqualRect(&panel, &expected));
+        RECT inside;
+        GetClientRect(app.panel, &inside);
+        for (int id : {IDC_START_BUTTON, IDC_STOP_BUTTON}) {
+            RECT button, both;
+            GetWindowRect(app.button(id), &button);
+            MapWindowPoints(nullptr, app.panel, reinterpret_cast<POINT*>(&button), 2);
+            UnionRect(&both, &inside, &button);
+            EXPECT_TRUE(EqualRect(&both, &inside)) << "button " << id << " cut off";
+        }
+
+        Image window = captureClient(app.mainWindow);
+        Box yellow = colourBox(window, 255, 255, 0);
+        EXPECT_EQ(yellow.left, atDpi(270, dpi));
+        EXPECT_EQ(yellow.top, atDpi(90, dpi));
+        expectPaintedLines(window, app.mainWindow, false, 80, dpi);
+        Box lowest = inkBox(window, atDpi(10, dpi), atDpi(220, dpi), atDpi(30, dpi));
+        return lowest.bottom - lowest.top;
+    }
+
     App app;
 };
+
+// The display's scale this process sees: 96 DPI, or 144 in the prefix of
+// ui_tests_144dpi.
+UINT screenDpi()
+{
+    HDC screen = GetDC(nullptr);
+    UINT dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    return dpi;
+}
 
 TEST_F(PaintedWindowTest, StoppedAndRunningPaintTheirTexts)
 {
@@ -358,6 +428,40 @@ TEST_F(PaintedWindowTest, PortZeroRunningPaintsThePortTheSystemChose)
     int port = listeningPort();
     ASSERT_NE(port, 0);
     expectPaintedLines(captureClient(app.mainWindow), app.mainWindow, true, port);
+}
+
+TEST_F(PaintedWindowTest, LaidOutAtTheDisplayScale)
+{
+    expectLaidOutAt(screenDpi());
+}
+
+TEST_F(PaintedWindowTest, FollowsAChangeOfDisplayScale)
+{
+    // To half as large a scale again and back, as when the window is dragged
+    // to such a screen and back (within the test display's 1280 by 1024
+    // pixels up to 192 DPI). Under Wine, where all screens share one scale,
+    // the new panel's dialog font keeps it; it must still hold its buttons
+    // whole.
+    UINT dpi = screenDpi();
+    RECT frame;
+    GetWindowRect(app.mainWindow, &frame);
+    std::vector<int> inkHeights;
+    for (UINT next : {dpi * 3 / 2, dpi}) {
+        RECT suggested = {frame.left + 7, frame.top + 5, 0, 0};
+        suggested.right = suggested.left + atDpi(410, next);
+        suggested.bottom = suggested.top + atDpi(310, next);
+        SendMessageW(app.mainWindow, WM_DPICHANGED, MAKEWPARAM(next, next),
+                     reinterpret_cast<LPARAM>(&suggested));
+        RECT now;
+        GetWindowRect(app.mainWindow, &now);
+        EXPECT_TRUE(EqualRect(&now, &suggested));
+        inkHeights.push_back(expectLaidOutAt(next));
+    }
+    // The texts' font follows too (within the glyphs' hinting).
+    EXPECT_NEAR(inkHeights[0], 1.5 * inkHeights[1], 0.15 * inkHeights[1]);
+    // The panel's buttons still act.
+    SendMessageW(app.button(IDC_START_BUTTON), BM_CLICK, 0, 0);
+    EXPECT_EQ(ServerState.load(), Running);
 }
 
 }  // namespace

@@ -402,4 +402,28 @@ TEST_F(MainWindowTest, MenuBarCommandsOpenTheSettingsDialogs)
     EXPECT_EQ(answer.seen()[1].caption, sjis("ログファイルの取得"));
 }
 
+TEST_F(MainWindowTest, PanelAndDialogsAtTheDisplayScale)
+{
+    // Dialog units follow the dialog's font: made for the screen's DPI, it
+    // makes the panel's buttons and each dialog at 150 % half as large again.
+    HDC screen = GetDC(nullptr);
+    int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    auto expectFont = [dpi](HWND dialog, int points) {
+        LOGFONTW font = {};
+        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(dialog, WM_GETFONT, 0, 0)), sizeof font, &font);
+        EXPECT_EQ(font.lfHeight, -MulDiv(points, dpi, 72)) << textOf(dialog);
+    };
+    expectFont(app.panel, 9);
+    struct Dialog { int command, points; };
+    for (const Dialog& d : {Dialog{IDM_ABOUT, 9}, Dialog{IDM_PORT, 8}, Dialog{IDM_LOG, 8}}) {
+        DialogScript answer;
+        answer.then([&](HWND box) {
+            expectFont(box, d.points);
+            pressButton(box, IDCANCEL);
+        });
+        SendMessageW(app.mainWindow, WM_COMMAND, d.command, 0);
+    }
+}
+
 }  // namespace
