@@ -5,7 +5,7 @@ Runs inside a private network namespace that bench/run.sh made (loopback
 only), so every server binds 127.0.0.1 and nothing leaves the namespace.
 Servers are pinned to one core and the load (ab, curl) to another. Each
 repetition runs every measurement for every server back to back, in an order
-that rotates from one repetition to the next, so a noisy moment on this
+shuffled anew for each repetition, so a noisy moment on this
 shared machine hits all servers alike; the tables give medians and each
 median's ratio to the floor's median.
 
@@ -15,6 +15,7 @@ started here and ended by its own process id.
 import argparse
 import csv
 import os
+import random
 import re
 import shutil
 import signal
@@ -571,7 +572,10 @@ def run_rounds(servers, args):
                 failures.append("%s warm-up: %s" % (s.title, e))
     began = time.monotonic()
     for rep in range(args.reps):
-        order = servers[rep % len(servers):] + servers[:rep % len(servers)]
+        # Shuffled anew each time (and the same in every run): a rotation
+        # would keep each server behind the same neighbour in every repetition.
+        order = list(servers)
+        random.Random(rep).shuffle(order)
         for key in tests:
             for s in order:
                 if (s.key == "python" or s.wine) and key == "f100m" and rep % 3:
