@@ -5,7 +5,7 @@ Runs inside a private network namespace that bench/run.sh made (loopback
 only), so every server binds 127.0.0.1 and nothing leaves the namespace.
 Servers are pinned to one core and the load (ab, curl) to another. Each
 repetition runs every measurement for every server back to back, in an order
-that rotates from one repetition to the next, so a noisy moment on this
+shuffled anew for each repetition, so a noisy moment on this
 shared machine hits all servers alike; the tables give medians and each
 median's ratio to the floor's median.
 
@@ -15,6 +15,7 @@ started here and ended by its own process id.
 import argparse
 import csv
 import os
+import random
 import re
 import shutil
 import signal
@@ -68,9 +69,10 @@ def log(text):
 class Server:
     """One server process (or two, for a peer that logs on a second port)."""
 
-    def __init__(self, key, title, start, log_start=None, logs_on_next_port=False):
+    def __init__(self, key, title, start, log_start=None, logs_on_next_port=False, wine=False):
         self.key = key
         self.title = title
+        self.wine = wine
         self._start = start
         self._log_start = log_start
         self.logs_on_next_port = logs_on_next_port
@@ -93,7 +95,7 @@ class Server:
     def cpu_ns(self):
         """CPU time of the first process and its descendants, or None (Wine's
         wineserver is no descendant, so Wine is left out)."""
-        if self.key in WINE_KEYS or not self.procs:
+        if self.wine or not self.procs:
             return None
         total, todo = 0, [self.procs[0].pid]
         while todo:
@@ -194,12 +196,7 @@ def make_servers(work, data, args):
                lambda p: spawn([serve, "--port", str(p)], site("hl"), banner=r"Harborlight is serving DATA/ at http://127\.0\.0\.1:"),
                lambda p: spawn([serve, "--port", str(p), "--log"], site("hl-log"), banner=r"Harborlight is serving DATA/ at http://127\.0\.0\.1:")),
     ]
-    for i, also in enumerate(args.also):
-        name, _, path = also.partition("=")
-        path = os.path.abspath(path)
-        servers.append(Server("also%d" % i, name,
-                              lambda p, path=path, i=i: spawn([path, "--port", str(p)], site("also%d" % i), banner=r"serving DATA/ at http://127\.0\.0\.1:"),
-                              lambda p, path=path, i=i: spawn([path, "--port", str(p), "--log"], site("also%d-log" % i), banner=r"serving DATA/ at http://127\.0\.0\.1:")))
+    servers += other_builds(args.also, "also", start_native, site)
     if shutil.which("nginx") and "nginx" not in args.skip:
         servers.append(Server("nginx", "nginx (1 worker)", lambda p: start_nginx(work, data, p),
                               logs_on_next_port=True))
@@ -216,12 +213,32 @@ def make_servers(work, data, args):
         servers.append(Server("wfloor", "Winsock floor under Wine",
                               lambda p: start_wine_floor(wfloor, work, data, p, None),
                               lambda p: start_wine_floor(wfloor, work, data, p,
-                                                         os.path.join(site("wfloor-log"), "floor.log"))))
+                                                         os.path.join(site("wfloor-log"), "floor.log")),
+                              wine=True))
     if shutil.which("wine") and os.path.exists(exe) and "wine" not in args.skip:
         servers.append(Server("wine", "Harborlight under Wine",
                               lambda p: start_wine(exe, site("wine"), p, False),
-                              lambda p: start_wine(exe, site("wine-log"), p, True)))
+                              lambda p: start_wine(exe, site("wine-log"), p, True), wine=True))
+        servers += other_builds(args.also_wine, "alsowine", start_wine, site, wine=True)
     return servers
+
+
+def other_builds(specs, prefix, start, site, wine=False):
+    """Servers for --also and --also-wine NAME=PATH: other builds of
+    harborlight-serve, measured beside this one."""
+    servers = []
+    for i, spec in enumerate(specs):
+        name, _, path = spec.partition("=")
+        path, key = os.path.abspath(path), "%s%d" % (prefix, i)
+        servers.append(Server(key, name,
+                              lambda p, path=path, key=key: start(path, site(key), p, False),
+                              lambda p, path=path, key=key: start(path, site(key + "-log"), p, True), wine=wine))
+    return servers
+
+
+def start_native(path, cwd, port, with_log):
+    argv = [path, "--port", str(port)] + (["--log"] if with_log else [])
+    return spawn(argv, cwd, banner=r"serving DATA/ at http://127\.0\.0\.1:")
 
 
 def start_nginx(work, data, port):
@@ -440,31 +457,45 @@ def make_data(work):
 # fast server lasts a fraction of a second and the servers alternate often.
 COUNTS = {"page1": 2000, "page32": 4000, "log1": 2000, "f3000": 1500, "f1m": 150}
 TIME_CAP = 8  # seconds any one ab run may take
+# What one repetition measures, in this order.
+TESTS = ["page1", "page32", "log1", "f3000", "f1m", "f100m", "browser"]
 
 
 def measure(server, key, args):
-    n = max(COUNTS.get(key, 1) // (3 if args.quick else 1), 10)
-    if server.key in ("python",) + WINE_KEYS:
-        n = max(n // 4, 10)  # the slow ones: fewer requests, same bound in time
+    if args.requests:
+        # The same count for every server, all of it: a run cut short by the
+        # time bound fails. The bound grows with the count.
+        n, cap = args.requests, max(TIME_CAP, args.requests // 200)
+    else:
+        n, cap = max(COUNTS.get(key, 1) // (3 if args.quick else 1), 10), TIME_CAP
+        if server.key == "python" or server.wine:
+            n = max(n // 4, 10)  # the slow ones: fewer requests, same bound in time
+
+    def load(url, clients, length):
+        r = ab(url, clients, cap, n, length)
+        if args.requests and r["complete"] < n:
+            raise BenchError("%s: %d of %d requests in %d s" % (url, r["complete"], n, cap))
+        return r
+
     base = "http://%s:%d/" % (ADDRESS, server.port)
     if key == "page1":
         before = server.cpu_ns()
-        r = ab(base, 1, TIME_CAP, n, 279)
+        r = load(base, 1, 279)
         used = server.cpu_ns() - before if before is not None else None
         result = {"page1": r["rps"], "p99": r["p99"]}
         if used is not None:
             result["cpu"] = used / 1000 / r["complete"]
         return result
     if key == "page32":
-        return {"page32": ab(base, 32, TIME_CAP, n, 279)["rps"]}
+        return {"page32": load(base, 32, 279)["rps"]}
     if key == "log1":
         if not server.log_port:
             return {}
-        return {"log1": ab("http://%s:%d/" % (ADDRESS, server.log_port), 1, TIME_CAP, n, 279)["rps"]}
+        return {"log1": load("http://%s:%d/" % (ADDRESS, server.log_port), 1, 279)["rps"]}
     if key == "f3000":
-        return {"f3000": ab(base + "f3000.bin", 1, TIME_CAP, n, 3000)["rps"]}
+        return {"f3000": load(base + "f3000.bin", 1, 3000)["rps"]}
     if key == "f1m":
-        r = ab(base + "f1m.bin", 1, TIME_CAP, n, 1 << 20)
+        r = load(base + "f1m.bin", 1, 1 << 20)
         return {"f1m": r["bytes"] / r["seconds"] / 1e6}
     if key == "f100m":
         return {"f100m": curl_seconds(base + "f100m.bin", 100 << 20, 120)}
@@ -513,14 +544,15 @@ def session(args):
         if len(started) < 2 or started[0].key != "floor" or started[1].key != "harborlight":
             raise BenchError("the floor and Harborlight must both run")
         results, failures = run_rounds(started, args)
-        results["idle"] = measure_idle(started)
+        if not args.only:
+            results["idle"] = measure_idle(started)
     finally:
         for s in started:
             s.stop()
     exe = os.path.join(ROOT, "build", "windows", "harborlight-serve.exe")
-    if any(s.key == "wine" for s in started):
+    if any(s.key == "wine" for s in started) and not args.only:
         results["fresh"] = fresh_runs(exe, work, FRESH_RUNS if not args.quick else 5)
-    if "soak" not in args.skip:
+    if "soak" not in args.skip and not args.only:
         results["soak"] = soak(args)
     return started, results, failures
 
@@ -530,7 +562,7 @@ def run_rounds(servers, args):
     results = {s.key: {k: [] for k in [m for m, _ in MEASUREMENTS] + ["browser", "browser_held"]}
                for s in servers}
     failures = []
-    tests = ["page1", "page32", "log1", "f3000", "f1m", "f100m", "browser"]
+    tests = args.only or TESTS
     # Warm every server and the page cache.
     for s in servers:
         for path, length, count in (("", 279, 300), ("f1m.bin", 1 << 20, 20)):
@@ -540,10 +572,13 @@ def run_rounds(servers, args):
                 failures.append("%s warm-up: %s" % (s.title, e))
     began = time.monotonic()
     for rep in range(args.reps):
-        order = servers[rep % len(servers):] + servers[:rep % len(servers)]
+        # Shuffled anew each time (and the same in every run): a rotation
+        # would keep each server behind the same neighbour in every repetition.
+        order = list(servers)
+        random.Random(rep).shuffle(order)
         for key in tests:
             for s in order:
-                if s.key in ("python",) + WINE_KEYS and key == "f100m" and rep % 3:
+                if (s.key == "python" or s.wine) and key == "f100m" and rep % 3:
                     continue  # slow: every third repetition is enough
                 if s.key in BLOCKING_FLOORS and key == "browser" and rep % 3:
                     continue  # held for BROWSER_LIMIT seconds each time
@@ -600,7 +635,7 @@ def measure_idle(servers):
         if s.key not in ("floor", "harborlight") + WINE_KEYS:
             continue
         pid = s.procs[0].pid
-        server = wineserver_pid() if s.key in WINE_KEYS else None
+        server = wineserver_pid() if s.wine else None
         before = (context_switches(pid), context_switches(server) if server else None)
         time.sleep(IDLE_SECONDS)
         after = (context_switches(pid), context_switches(server) if server else None)
@@ -723,6 +758,8 @@ def report(servers, results, failures):
     lines = ["| Measurement | " + " | ".join(s.title for s in servers) + " |",
              "|---|" + "---:|" * len(servers)]
     for key, label in MEASUREMENTS:
+        if all(summary[s.key][key][0] is None for s in servers):
+            continue  # not measured in this run (--only)
         cells = []
         for s in servers:
             value, ratio, _ = summary[s.key][key]
@@ -749,8 +786,10 @@ def report(servers, results, failures):
     labels = dict(MEASUREMENTS)
     for key, goal in (("page1", 0.95), ("page32", 0.95), ("f1m", 0.9), ("f100m", 0.9)):
         r = ratio("harborlight", key)
+        if r is None:
+            continue
         check("%s: %.2f of the floor, ±%.2f (goal %.2f or better)"
-              % (labels[key], r or 0, noise("harborlight", key), goal), r is not None and r >= goal)
+              % (labels[key], r, noise("harborlight", key), goal), r >= goal)
     hl_page = dict(results["harborlight"]["page1"])
     costs = [1 - v / hl_page[rep] for rep, v in results["harborlight"]["log1"] if rep in hl_page]
     if costs:
@@ -768,6 +807,8 @@ def report(servers, results, failures):
     check("no failed or dropped request for Harborlight (every ab run: 0 failed, 0 non-2xx, all completed)",
           not hl_fail)
     wine_table, wine_ratios = wine_report(summary, results, check)
+    spread_table = wine_spread_report(servers, summary, results, check)
+    wine_table = "\n\n".join(filter(None, (wine_table, spread_table)))
     browser_table = browser_report(servers, results, check)
     wine_text = ""
     if ratio("wine", "page1"):
@@ -776,7 +817,7 @@ def report(servers, results, failures):
                      "and the 100 MiB file at %.2f." % tuple(
                          ratio("wine", k) or 0 for k in ("page1", "page32", "f3000", "f1m", "f100m")))
     if wine_table:
-        wine_text = wine_table + "\n\n" + wine_text
+        wine_text = "\n\n".join(filter(None, (wine_table, wine_text)))
     summary["wine-vs-winsock"] = wine_ratios
     if browser_table:
         table += "\n\n" + browser_table
@@ -837,22 +878,25 @@ def wine_report(summary, results, check):
     for key in WINE_ROWS:
         r = median(paired_ratios(results, "wine", key, base="wfloor"))
         wine_ratios[key] = r
+        if r is None:
+            continue
         lines.append("| %s | %s | %s | %s |" % (labels[key], fmt(summary["wfloor"][key][0], key),
                                                fmt(summary["wine"][key][0], key), "–" if r is None else "%.2f" % r))
 
     def idle_cell(who, what):
         value = idle.get(who, {}).get(what)
         return "–" if value is None else "%d" % value
-    lines.append("| context switches in %d s while idle, the server's threads | %s | %s | – |"
-                 % (IDLE_SECONDS, idle_cell("wfloor", "threads"), idle_cell("wine", "threads")))
-    lines.append("| the same, Wine's server process | %s | %s | – |"
-                 % (idle_cell("wfloor", "wineserver"), idle_cell("wine", "wineserver")))
-    lines.append("| natively: context switches in %d s while idle (floor, Harborlight) | %s | %s | – |"
-                 % (IDLE_SECONDS, idle_cell("floor", "threads"), idle_cell("harborlight", "threads")))
+    if idle:
+        lines.append("| context switches in %d s while idle, the server's threads | %s | %s | – |"
+                     % (IDLE_SECONDS, idle_cell("wfloor", "threads"), idle_cell("wine", "threads")))
+        lines.append("| the same, Wine's server process | %s | %s | – |"
+                     % (idle_cell("wfloor", "wineserver"), idle_cell("wine", "wineserver")))
+        lines.append("| natively: context switches in %d s while idle (floor, Harborlight) | %s | %s | – |"
+                     % (IDLE_SECONDS, idle_cell("floor", "threads"), idle_cell("harborlight", "threads")))
     for key in WINE_ROWS:
         r = wine_ratios[key]
-        check("under Wine, %s: %.2f of the Winsock floor (goal 0.90 or better)" % (labels[key], r or 0),
-              r is not None and r >= 0.9)
+        if r is not None:
+            check("under Wine, %s: %.2f of the Winsock floor (goal 0.90 or better)" % (labels[key], r), r >= 0.9)
     mine, floor = idle.get("wine", {}).get("threads"), idle.get("wfloor", {}).get("threads")
     if mine is not None and floor is not None:
         check("idle under Wine, Harborlight's threads switched %d times in %d s, the Winsock floor's %d "
@@ -866,6 +910,39 @@ def wine_report(summary, results, check):
         check("start/serve/stop soak, %s: %s" % ("under Wine" if name == "wine" else "natively", found["line"]),
               found["passed"])
     return "\n".join(lines), wine_ratios
+
+
+def wine_spread_report(servers, summary, results, check):
+    """Every Windows build against the Winsock floor of the same repetition,
+    repetition by repetition: under Wine one repetition swings far from the
+    median. With other builds beside this one (--also-wine), goals that this
+    build stands no lower than each of them."""
+    builds = [s for s in servers if s.wine and s.key != "wfloor"]
+    labels = dict(MEASUREMENTS)
+    tables = []
+    for key in WINE_ROWS:
+        rows = [(s, paired_ratios(results, s.key, key, base="wfloor")) for s in builds]
+        rows = [(s, ratios) for s, ratios in rows if ratios]
+        if not rows:
+            continue
+        lines = ["| %s, under Wine | median | ratio to the Winsock floor: median | lowest | highest "
+                 "| each repetition |" % labels[key], "|---|---:|---:|---:|---:|---|",
+                 "| Winsock floor under Wine | %s | – | – | – | %s |" % (
+                     fmt(summary["wfloor"][key][0], key),
+                     " ".join(fmt(v, key) for _, v in results["wfloor"][key]))]
+        for s, ratios in rows:
+            lines.append("| %s | %s | %.2f | %.2f | %.2f | %s |" % (
+                s.title, fmt(summary[s.key][key][0], key), median(ratios), min(ratios), max(ratios),
+                " ".join("%.2f" % r for r in ratios)))
+        tables.append("\n".join(lines))
+        for s, ratios in rows:
+            if s.key == "wine" or not results.get("wine", {}).get(key):
+                continue
+            # Paired in each repetition, as the ratios to the floor are.
+            against = median(paired_ratios(results, "wine", key, base=s.key))
+            check("under Wine, %s: Harborlight %.2f times %s in the same repetition, median (goal: no lower, "
+                  "1.00 or more as printed)" % (labels[key], against, s.title), round(against, 2) >= 1)
+    return "\n\n".join(tables)
 
 
 def write_svg(path, servers, summary):
@@ -955,7 +1032,7 @@ def write_svg(path, servers, summary):
 def describe_environment():
     def sh(cmd):
         try:
-            return subprocess.run(cmd, shell=True, capture_output=True, text=True, timeout=10).stdout.strip()
+            return subprocess.run(cmd, shell=True, capture_output=True, text=True, timeout=10).stdout.strip() or "none"
         except subprocess.TimeoutExpired:
             return "?"
     return {
@@ -964,8 +1041,8 @@ def describe_environment():
         "cores": sh("nproc"),
         "load": sh("cut -d' ' -f1-3 /proc/loadavg"),
         "somaxconn": sh("cat /proc/sys/net/core/somaxconn"),
-        "nginx": sh("nginx -v 2>&1 | sed 's/.*nginx\\///'"),
-        "lighttpd": sh("lighttpd -v 2>&1 | head -1 | cut -d' ' -f1 | cut -d/ -f2"),
+        "nginx": sh("command -v nginx >/dev/null && nginx -v 2>&1 | sed 's/.*nginx\\///'"),
+        "lighttpd": sh("command -v lighttpd >/dev/null && lighttpd -v 2>&1 | head -1 | cut -d' ' -f1 | cut -d/ -f2"),
         "python": sh(sys.executable + " -V | cut -d' ' -f2"),
         "ab": sh("ab -V | head -1 | cut -d' ' -f5"),
         "wine": sh("wine --version 2>/dev/null"),
@@ -980,10 +1057,20 @@ def main():
     parser.add_argument("--skip", default="", help="comma-separated: nginx,lighttpd,python,wine,soak")
     parser.add_argument("--also", action="append", default=[], metavar="NAME=PATH",
                         help="another harborlight-serve build to measure beside this one")
+    parser.add_argument("--also-wine", action="append", default=[], metavar="NAME=PATH",
+                        help="another harborlight-serve.exe to measure under Wine beside this one")
+    parser.add_argument("--only", default="", metavar="KEYS",
+                        help="comma-separated, of %s: only these measurements, with no idle, fresh-start or "
+                             "soak phase; the result goes to a block of its own on the page" % ",".join(TESTS))
+    parser.add_argument("--requests", type=int, metavar="N",
+                        help="requests in every ab run of every server, all of which must complete")
     parser.add_argument("--no-write", action="store_true", help="print only; leave docs/ alone")
     args = parser.parse_args()
     args.reps = args.reps or (6 if args.quick else 15)
     args.skip = set(filter(None, args.skip.split(",")))
+    args.only = list(filter(None, args.only.split(",")))
+    if set(args.only) - set(TESTS):
+        parser.error("--only takes %s" % ",".join(TESTS))
 
     env = describe_environment()
     began = time.monotonic()
@@ -1000,21 +1087,29 @@ def main():
     elapsed = time.monotonic() - began
 
     text = [table, ""]
-    text.append("Medians of %d interleaved repetitions. In brackets: the median over the repetitions of the "
+    text.append("Medians of %d interleaved repetitions%s. In brackets: the median over the repetitions of the "
                 "ratio to the floor's run in the same repetition (higher is better, also for latency and "
-                "time). MB/s counts 10^6 bytes." % args.reps)
+                "time). MB/s counts 10^6 bytes." % (
+                    args.reps, ", %s requests in every ab run" % format(args.requests, ",") if args.requests else ""))
     text += ["", "Goals:"] + checks
     if wine_text:
         text += ["", wine_text]
     if failures:
         text += ["", "Failures:"] + ["- " + f for f in failures]
-    text += ["", "Machine: %(cpu)s, %(cores)s cores, kernel %(kernel)s, load average %(load)s at the start; "
-             "somaxconn %(somaxconn)s; ab %(ab)s, nginx %(nginx)s, lighttpd %(lighttpd)s, "
-             "Python %(python)s, %(wine)s; commit %(commit)s. The run took %(took)d s." % dict(env, took=elapsed)]
+    text += ["", "Machine: %(cpu)s, %(cores)s cores, kernel %(kernel)s, load average %(load)s at the start, "
+             "%(end)s at the end; somaxconn %(somaxconn)s; ab %(ab)s, nginx %(nginx)s, lighttpd %(lighttpd)s, "
+             "Python %(python)s, %(wine)s; commit %(commit)s. The run took %(took)d s." % dict(
+                 env, took=elapsed, end=describe_environment()["load"])]
+    if args.only:
+        text += ["", "Command: bench/run.sh " + " ".join(sys.argv[1:])]
     body = "\n".join(text)
     log("\n" + body)
 
-    if not args.no_write:
+    if args.only and not args.no_write:
+        # A focused run leaves the full run's tables and chart as they are.
+        write_marked_block(os.path.join(ROOT, "docs", "performance.md"), "bench-only", body)
+        log("wrote the bench-only block of docs/performance.md")
+    elif not args.no_write:
         write_docs(body, servers, summary, args)
     return 0 if not failures else 3
 
