@@ -25,13 +25,16 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   mkdir -p "$WINEPREFIX"
   wineboot -i >/dev/null 2>&1
   if command -v hardlink >/dev/null 2>&1; then
+    # All the prefixes at once: hardlink may keep the new prefix's copy and
+    # link the other prefix's name to it, which, done pair by pair, would
+    # part that prefix from the ones it already shared with.
+    set -- "$WINEPREFIX/drive_c/windows"
     for other in "$(dirname "$WINEPREFIX")"/wineprefix*; do
-      [ "$other" != "$WINEPREFIX" ] && [ -f "$other/system.reg" ] || continue
-      hardlink -q --content --respect-name \
-        --include '\.(dll|exe|drv|sys|ocx|cpl|acm|ax|tlb|ttf|ttc|fon|nls)$' \
-        "$other/drive_c/windows" "$WINEPREFIX/drive_c/windows" >/dev/null 2>&1
-      break
+      [ "$other" != "$WINEPREFIX" ] && [ -f "$other/system.reg" ] && set -- "$@" "$other/drive_c/windows"
     done
+    [ $# -gt 1 ] && hardlink -q --content --respect-name \
+      --include '\.(dll|exe|drv|sys|ocx|cpl|acm|ax|tlb|ttf|ttc|fon|nls)$' \
+      "$@" >/dev/null 2>&1
   fi
 fi
 
