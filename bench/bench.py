@@ -223,12 +223,12 @@ def make_servers(work, data, args):
     return servers
 
 
-def other_builds(specs, prefix, start, site, wine=False):
+def other_builds(named_paths, prefix, start, site, wine=False):
     """Servers for --also and --also-wine NAME=PATH: other builds of
     harborlight-serve, measured beside this one."""
     servers = []
-    for i, spec in enumerate(specs):
-        name, _, path = spec.partition("=")
+    for i, named_path in enumerate(named_paths):
+        name, _, path = named_path.partition("=")
         path, key = os.path.abspath(path), "%s%d" % (prefix, i)
         servers.append(Server(key, name,
                               lambda p, path=path, key=key: start(path, site(key), p, False),

@@ -382,16 +382,6 @@ protected:
     App app;
 };
 
-// The display's scale this process sees: 96 DPI, or 144 in the prefix of
-// ui_tests_144dpi.
-UINT screenDpi()
-{
-    HDC screen = GetDC(nullptr);
-    UINT dpi = GetDeviceCaps(screen, LOGPIXELSY);
-    ReleaseDC(nullptr, screen);
-    return dpi;
-}
-
 TEST_F(PaintedWindowTest, StoppedAndRunningPaintTheirTexts)
 {
     Image stopped = captureClient(app.mainWindow);

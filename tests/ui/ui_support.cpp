@@ -212,3 +212,11 @@ void pressAltChar(App& app, HWND target, char character, bool shift)
     app.pump();
     SetKeyboardState(saved);
 }
+
+UINT screenDpi()
+{
+    HDC screen = GetDC(nullptr);
+    UINT dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    return dpi;
+}

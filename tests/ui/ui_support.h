@@ -20,6 +20,10 @@ std::wstring utf16(const std::string& utf8);
 // other.
 UINT manifestCodePage();
 
+// The display's scale this process sees: 96 DPI, or 144 in the prefix of
+// ui_tests_144dpi.
+UINT screenDpi();
+
 // The text of a window (a box's caption, a control's text), read as Unicode
 // and given in code page 932.
 std::string textOf(HWND window);

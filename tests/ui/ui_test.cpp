@@ -406,9 +406,7 @@ TEST_F(MainWindowTest, PanelAndDialogsAtTheDisplayScale)
 {
     // Dialog units follow the dialog's font: made for the screen's DPI, it
     // makes the panel's buttons and each dialog at 150 % half as large again.
-    HDC screen = GetDC(nullptr);
-    int dpi = GetDeviceCaps(screen, LOGPIXELSY);
-    ReleaseDC(nullptr, screen);
+    int dpi = static_cast<int>(screenDpi());
     auto expectFont = [dpi](HWND dialog, int points) {
         LOGFONTW font = {};
         GetObjectW(reinterpret_cast<HFONT>(SendMessageW(dialog, WM_GETFONT, 0, 0)), sizeof font, &font);
