@@ -11,7 +11,9 @@
 set -eu
 purpose=${1:-test}
 
-packages="cmake ninja-build g++"
+# libqrcodegencpp-dev: the QR code encoder, which both programs draw the URL
+# with.
+packages="cmake ninja-build g++ pkg-config libqrcodegencpp-dev"
 # Recommended packages too, but not for the headless server: g++'s would
 # bring fonts and image libraries (libc-devtools, libgd3) that it never uses.
 recommends=""
@@ -20,12 +22,12 @@ case $purpose in
   run|test)
     # fonts-ipafont-gothic and fonts-wine: the fonts tools/wine-prefix.sh
     # gives each Wine prefix, so that it draws the windows as Windows does.
-    packages="$packages pkg-config iproute2 util-linux curl python3 locales git
+    packages="$packages iproute2 util-linux curl python3 locales git
       g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 xvfb xauth
       fonts-ipafont-gothic fonts-wine"
     if [ "$purpose" = test ]; then
       packages="$packages googletest clang libclang-rt-14-dev xdotool x11-apps
-        imagemagick chromium fuse3 libfuse3-dev"
+        imagemagick chromium fuse3 libfuse3-dev zbar-tools"
     fi
     ;;
   *)
@@ -107,4 +109,10 @@ if [ "$purpose" != headless ] && ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf
   else
     echo "setup: the ja_JP.UTF-8 locale is missing (as root: localedef -i ja_JP -f UTF-8 ja_JP.UTF-8)" >&2
   fi
+fi
+
+# The Windows build compiles the encoder from the source of the release that
+# Debian packages.
+if [ "$purpose" != headless ]; then
+  "$(dirname "$0")/fetch-qrcodegen.sh"
 fi
