@@ -5,10 +5,11 @@
 #include <cstring>
 
 #include "platform/console.h"
+#include "qr/url_code.h"
 #include "server/server.h"
 
 static const char Usage[] =
-    "Usage: harborlight-serve [--port N] [--log]\n"
+    "Usage: harborlight-serve [--port N] [--log] [--qr]\n"
     "\n"
     "Serves the files of DATA/ in the working directory over HTTP/1.0 on the\n"
     "host's IPv4 address, one connection at a time. A request for / writes a\n"
@@ -17,6 +18,8 @@ static const char Usage[] =
     "  --port N   listen on port N, 0 to 65535 (default 80; 0 lets the system\n"
     "             choose)\n"
     "  --log      append a line per HTML page served to LOG/HarborlightLog_<date>.log\n"
+    "  --qr       also draw the URL as a QR code, for a phone's camera to open\n"
+    "             (in a terminal only; elsewhere a line says why not)\n"
     "  --help     show this text\n"
     "\n"
     "Runs until Ctrl-C (or SIGTERM; Ctrl-Break on Windows), then stops the\n"
@@ -79,16 +82,64 @@ static const char* startFailureText(int result, int port)
     return "unknown failure";
 }
 
+// The half block that shows the modules `top` and `bottom` of one cell, dark
+// on light.
+static const char* halfBlock(bool top, bool bottom)
+{
+    return top ? (bottom ? "\u2588" : "\u2580") : (bottom ? "\u2584" : " ");
+}
+
+// Draws `url` as a QR code on stdout with its quiet zone, or says in one line
+// why it does not.
+static void printUrlCode(const char* url)
+{
+    UrlCode code;
+    if (!makeUrlCode(url, &code)) {
+        std::printf("No QR code: the URL is too long for one.\n");
+        return;
+    }
+    const char* why = "";
+    CodeDrawing drawing = codeDrawingOnStdout(code.size + 2 * QuietZoneModules, &why);
+    if (drawing == CodeDrawing::None) {
+        std::printf("No QR code: %s.\n", why);
+        return;
+    }
+    const int first = -QuietZoneModules, end = code.size + QuietZoneModules;
+    const bool halfBlocks = drawing == CodeDrawing::HalfBlocks;
+    for (int y = first; y < end; y += halfBlocks ? 2 : 1) {
+        int colour = -1;
+        for (int x = first; x < end; ++x) {
+            if (halfBlocks) {
+                if (colour < 0)
+                    setModuleColour(false);
+                colour = 0;
+                std::fputs(halfBlock(code.dark(x, y), code.dark(x, y + 1)), stdout);
+                continue;
+            }
+            bool dark = code.dark(x, y);
+            if (colour != dark)
+                setModuleColour(dark);
+            colour = dark;
+            std::fputs("  ", stdout);
+        }
+        // Before the line ends, so that no colour runs on to the terminal's edge.
+        restoreConsoleColours();
+        std::fputs("\n", stdout);
+    }
+}
+
 int main(int argc, char** argv)
 {
     int port = 80;
-    bool portGiven = false, log = false;
+    bool portGiven = false, log = false, qr = false;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
             std::fputs(Usage, stdout);
             return 0;
         } else if (!std::strcmp(argv[i], "--log")) {
             log = true;
+        } else if (!std::strcmp(argv[i], "--qr")) {
+            qr = true;
         } else if (!std::strcmp(argv[i], "--port")) {
             if (i + 1 >= argc)
                 return badUsage("--port needs a number", "");
@@ -117,11 +168,11 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "harborlight-serve: cannot start: %s\n", startFailureText(result, port));
         return 1;
     }
-    int realPort = listeningPort();
-    if (realPort == 80)
-        std::printf("Harborlight is serving %s at http://%s/\n", "DATA/", serverSettings.hostIpText);
-    else
-        std::printf("Harborlight is serving %s at http://%s:%d/\n", "DATA/", serverSettings.hostIpText, realPort);
+    char url[32];
+    formatServerUrl(url, sizeof url, serverSettings.hostIpText, listeningPort());
+    std::printf("Harborlight is serving %s at %s\n", "DATA/", url);
+    if (qr)
+        printUrlCode(url);
     std::printf("Logging is %s. Press Ctrl-C to stop.\n", log ? "on (LOG/)" : "off");
     std::fflush(stdout);
 

@@ -1,7 +1,14 @@
 #include "platform/console.h"
 
+#include <clocale>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <langinfo.h>
 #include <pthread.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 static sigset_t terminationSignals;
 
@@ -23,3 +30,51 @@ void waitForTerminationSignal()
 }
 
 void useUtf8Console() {}
+
+CodeDrawing codeDrawingOnStdout(int modules, const char** why)
+{
+    if (!isatty(STDOUT_FILENO)) {
+        *why = "standard output is not a terminal";
+        return CodeDrawing::None;
+    }
+    const char* term = std::getenv("TERM");
+    if (!term || !*term || !std::strcmp(term, "dumb")) {
+        *why = "the terminal (TERM) shows no colours";
+        return CodeDrawing::None;
+    }
+    // The character set of the user's locale is the terminal's.
+    std::setlocale(LC_CTYPE, "");
+    bool utf8 = !std::strcmp(nl_langinfo(CODESET), "UTF-8");
+    // East Asian terminals draw the block characters, of ambiguous width, two
+    // cells wide: a module is then two blanks.
+    const char* locale = std::setlocale(LC_CTYPE, nullptr);
+    bool eastAsian = locale && (!std::strncmp(locale, "ja", 2) || !std::strncmp(locale, "ko", 2) ||
+                                !std::strncmp(locale, "zh", 2));
+    std::setlocale(LC_CTYPE, "C");
+    CodeDrawing drawing = utf8 && !eastAsian ? CodeDrawing::HalfBlocks : CodeDrawing::BlankPairs;
+    // Two lines besides the code: the URL above it, the logging line below.
+    bool halfBlocks = drawing == CodeDrawing::HalfBlocks;
+    int columns = halfBlocks ? modules : 2 * modules, lines = (halfBlocks ? (modules + 1) / 2 : modules) + 2;
+    winsize size{};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 &&
+        (size.ws_col < columns || size.ws_row < lines)) {
+        static char text[120];
+        std::snprintf(text, sizeof text, "the terminal has %d columns and %d lines, and the code needs %d and %d",
+                      size.ws_col, size.ws_row, columns, lines);
+        *why = text;
+        return CodeDrawing::None;
+    }
+    return drawing;
+}
+
+// Black on black or on bright white, by number, which every colour terminal
+// has; a half block draws in the foreground, the black.
+void setModuleColour(bool dark)
+{
+    std::fputs(dark ? "\x1b[30;40m" : "\x1b[30;107m", stdout);
+}
+
+void restoreConsoleColours()
+{
+    std::fputs("\x1b[0m", stdout);
+}

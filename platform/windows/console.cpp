@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cstdio>
+
 static HANDLE terminationEvent;
 
 static BOOL WINAPI onConsoleControl(DWORD type)
@@ -28,4 +30,41 @@ void waitForTerminationSignal()
 void useUtf8Console()
 {
     SetConsoleOutputCP(CP_UTF8);
+}
+
+static WORD attributesBefore;
+
+CodeDrawing codeDrawingOnStdout(int modules, const char** why)
+{
+    CONSOLE_SCREEN_BUFFER_INFO console;
+    if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &console)) {
+        *why = "standard output is not a console";
+        return CodeDrawing::None;
+    }
+    // Two lines besides the code: the URL above it, the logging line below.
+    int lines = console.srWindow.Bottom - console.srWindow.Top + 1;
+    if (console.dwSize.X < 2 * modules || lines < modules + 2) {
+        static char text[120];
+        std::snprintf(text, sizeof text, "the console has %d columns and %d lines, and the code needs %d and %d",
+                      console.dwSize.X, lines, 2 * modules, modules + 2);
+        *why = text;
+        return CodeDrawing::None;
+    }
+    attributesBefore = console.wAttributes;
+    return CodeDrawing::BlankPairs;
+}
+
+// Code page 932 has no half blocks: a module is two blanks, black or bright
+// white by the console's own attributes.
+void setModuleColour(bool dark)
+{
+    std::fflush(stdout);
+    SetConsoleTextAttribute(GetStdHandle(STD_OUTPUT_HANDLE),
+                            dark ? 0 : BACKGROUND_RED | BACKGROUND_GREEN | BACKGROUND_BLUE | BACKGROUND_INTENSITY);
+}
+
+void restoreConsoleColours()
+{
+    std::fflush(stdout);
+    SetConsoleTextAttribute(GetStdHandle(STD_OUTPUT_HANDLE), attributesBefore);
 }

@@ -132,8 +132,22 @@ if [ -z "$wine" ]; then
 fi
 
 # --- serving ----------------------------------------------------------------
-start_serve --port="$port" --log || exit 1
+start_serve --port="$port" --log --qr || exit 1
 grep -qF "Logging is on (LOG/)" serve.out && pass "logging on is said" || fail "logging: $(cat serve.out)"
+grep -qx "No QR code: standard output is not a $([ -n "$wine" ] && echo console || echo terminal)." serve.out &&
+  pass "--qr into a file: one line says why" || fail "--qr into a file: $(cat serve.out)"
+# In a terminal a decoder reads the URL off the code: half blocks in 80 x 24,
+# and blank pairs where an East Asian locale would draw half blocks wide.
+if [ -z "$wine" ]; then
+  for terminal in "C.UTF-8 80 24 18081" "ja_JP.UTF-8 100 50 80"; do
+    read -r lang columns lines qr_port <<<"$terminal"
+    qr_url="http://$host$([ "$qr_port" = 80 ] || echo ":$qr_port")/" qr_read=""
+    LANG=$lang COLUMNS=$columns LINES=$lines e2e_python "$e2e_dir/terminal_qr.py" "$serve_path" --port "$qr_port" \
+      --qr > qr.pgm && qr_read=$(zbarimg -q --raw qr.pgm 2>/dev/null)
+    [ "$qr_read" = "$qr_url" ] && pass "--qr in a $lang terminal reads $qr_read" ||
+      fail "--qr in a $lang terminal of $columns x $lines: read '$qr_read'"
+  done
+fi
 
 printf 'GET / HTTP/1.1\r\nHost: %s\r\nUser-Agent: raw\r\n\r\n' "$host" | raw > root.answer
 head -c 61 root.answer > root.header
@@ -204,7 +218,7 @@ printf 'GET / HTTP/1.0\r\n\r\n' | raw > /dev/null 2>&1 && fail "port still open 
 
 # Nothing else lies in the working directory.
 extra=$(ls -A | grep -v -e '^DATA$' -e '^LOG$' -e '\.out$' -e '\.err$' -e '\.answer$' -e '\.header$' \
-  -e '\.body$' -e '^expected\.' -e '^curl\.' -e '^photo\.' -e '^hosts\.none$' -e '^none\.' -e '^root\.' -e '^secret\.txt$' -e '\.headers$')
+  -e '\.body$' -e '^expected\.' -e '^curl\.' -e '^photo\.' -e '^hosts\.none$' -e '^none\.' -e '^root\.' -e '^secret\.txt$' -e '\.headers$' -e '\.pgm$')
 [ -z "$extra" ] && pass "no stray files" || fail "stray files: $extra"
 
 # --- a storm of clients ---------------------------------------------------------
