@@ -17,7 +17,9 @@ pass() { echo "ok: $*"; }
 
 commit=$(git -C "$source_dir" rev-parse HEAD) || exit 1
 release() { # release FOLDER: a fresh clone of the commit, released
-  git clone -q "$source_dir" "$1" && git -C "$1" checkout -q --detach "$commit" &&
+  # With the encoder's source that set-up fetched, which the release checks.
+  git clone -q "$source_dir" "$1" && git -C "$1" checkout -q --detach "$commit" && mkdir -p "$1/build/third_party" &&
+    cp "$source_dir"/build/third_party/*.orig.tar.gz "$1/build/third_party" &&
     (cd "$1" && tools/release.sh >"$1.out" 2>&1) || { cat "$1.out"; return 1; }
 }
 
@@ -31,11 +33,12 @@ cmp "$a/$zip" "$b/$zip" && cmp "$a/SHA256SUMS" "$b/SHA256SUMS" &&
 
 mkdir "$work/unpacked" && cp "$a/SHA256SUMS" "$work/unpacked" &&
   python3 -m zipfile -e "$a/$zip" "$work/unpacked" && cp "$a/$zip" "$work/unpacked"
-(cd "$work/unpacked" && sha256sum --quiet -c SHA256SUMS) && [ "$(wc -l <"$a/SHA256SUMS")" = 4 ] &&
-  pass "SHA256SUMS checks the zip and the three files in it" || fail "SHA256SUMS"
+(cd "$work/unpacked" && sha256sum --quiet -c SHA256SUMS) && [ "$(wc -l <"$a/SHA256SUMS")" = 5 ] &&
+  pass "SHA256SUMS checks the zip and the four files in it" || fail "SHA256SUMS"
 [ "$(python3 -m zipfile -l "$a/$zip" | awk 'NR > 1 { print $1 }' | tr '\n' ' ')" = \
-  "Harborlight.exe harborlight-serve.exe readme.txt " ] &&
-  pass "the zip holds the two programs and the guide" || fail "the zip's entries"
+  "Harborlight.exe harborlight-serve.exe readme.txt qrcodegen-license.txt " ] &&
+  grep -q "Permission is hereby granted" "$work/unpacked/qrcodegen-license.txt" &&
+  pass "the zip holds the two programs, the guide and the encoder's licence" || fail "the zip's entries"
 guide=$work/unpacked/readme.txt
 [ "$(head -c 3 "$guide" | od -An -tx1 | tr -d ' ')" = efbbbf ] && [ "$(grep -c $'[^\r]$' "$guide")" = 0 ] &&
   pass "the guide is UTF-8 with a BOM and CR LF line ends" || fail "the guide's encoding"

@@ -21,6 +21,7 @@ files=(
   "Harborlight.exe=$build/ui/Harborlight.exe"
   "harborlight-serve.exe=$build/harborlight-serve.exe"
   "readme.txt=docs/guide-ja.txt"
+  "qrcodegen-license.txt=$build/qrcodegen-license.txt"
 )
 [ -f LICENSE ] && files+=("LICENSE=LICENSE")
 
@@ -59,12 +60,25 @@ trap 'rm -rf "$stage"' EXIT
 trap 'exit 1' INT TERM
 
 echo "release: Harborlight $version, commit $commit, clean build in $build"
+tools/fetch-qrcodegen.sh || fail "the QR code encoder's source is missing (above); nothing was written to dist/"
 rm -rf "$build"
 if ! cmake --preset windows -B "$build" -DBUILD_TESTING=OFF >"$stage/configure.log" 2>&1; then
   cat "$stage/configure.log" >&2
   fail "configuring the Windows build failed (above); nothing was written to dist/"
 fi
 cmake --build "$build" || fail "the Windows build failed (above); nothing was written to dist/"
+
+# The QR code encoder compiled in is under the MIT licence, whose text goes
+# with every copy: its release's own, with Windows' line ends.
+qrcodegen_readme=build/third_party/QR-Code-generator-1.8.0/Readme.markdown
+{
+  printf 'Harborlight draws the URL as a QR code with the QR Code generator library\n'
+  printf '1.8.0 by Project Nayuki, compiled into Harborlight.exe and\n'
+  printf 'harborlight-serve.exe under this licence:\n\n'
+  sed -n '/^License$/,$p' "$qrcodegen_readme"
+} | sed 's/$/\r/' >"$build/qrcodegen-license.txt"
+grep -q "Permission is hereby granted" "$build/qrcodegen-license.txt" ||
+  fail "no licence text in $qrcodegen_readme; nothing was written to dist/"
 
 for entry in "${files[@]}"; do
   [ -f "${entry#*=}" ] || fail "${entry#*=} is missing after the build; nothing was written to dist/"
