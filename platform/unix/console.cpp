@@ -52,15 +52,14 @@ CodeDrawing codeDrawingOnStdout(int modules, const char** why)
                                 !std::strncmp(locale, "zh", 2));
     std::setlocale(LC_CTYPE, "C");
     CodeDrawing drawing = utf8 && !eastAsian ? CodeDrawing::HalfBlocks : CodeDrawing::BlankPairs;
-    // Two lines besides the code: the URL above it, the logging line below.
-    bool halfBlocks = drawing == CodeDrawing::HalfBlocks;
-    int columns = halfBlocks ? modules : 2 * modules, lines = (halfBlocks ? (modules + 1) / 2 : modules) + 2;
+    // A code wider than the terminal would wrap into nonsense; a taller one
+    // scrolls and stays whole.
+    int columns = drawing == CodeDrawing::HalfBlocks ? modules : 2 * modules;
     winsize size{};
-    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 &&
-        (size.ws_col < columns || size.ws_row < lines)) {
-        static char text[120];
-        std::snprintf(text, sizeof text, "the terminal has %d columns and %d lines, and the code needs %d and %d",
-                      size.ws_col, size.ws_row, columns, lines);
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 && size.ws_col < columns) {
+        static char text[80];
+        std::snprintf(text, sizeof text, "the terminal has %d columns and the code needs %d", size.ws_col,
+                      columns);
         *why = text;
         return CodeDrawing::None;
     }

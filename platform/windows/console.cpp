@@ -41,12 +41,12 @@ CodeDrawing codeDrawingOnStdout(int modules, const char** why)
         *why = "standard output is not a console";
         return CodeDrawing::None;
     }
-    // Two lines besides the code: the URL above it, the logging line below.
-    int lines = console.srWindow.Bottom - console.srWindow.Top + 1;
-    if (console.dwSize.X < 2 * modules || lines < modules + 2) {
-        static char text[120];
-        std::snprintf(text, sizeof text, "the console has %d columns and %d lines, and the code needs %d and %d",
-                      console.dwSize.X, lines, 2 * modules, modules + 2);
+    // A code wider than the console would wrap into nonsense; a taller one
+    // scrolls and stays whole in the buffer.
+    if (console.dwSize.X < 2 * modules) {
+        static char text[80];
+        std::snprintf(text, sizeof text, "the console has %d columns and the code needs %d", console.dwSize.X,
+                      2 * modules);
         *why = text;
         return CodeDrawing::None;
     }
