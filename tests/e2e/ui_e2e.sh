@@ -2,7 +2,11 @@
 # Harborlight.exe as a user meets it: under Wine on an X display, the start
 # button pressed with the mouse, the page fetched with curl and shown in a
 # headless Chromium, stop pressed, and the program quit from the File menu.
-# Screenshots of the main window go to SHOTS (the README shows them). With
+# On the way, the File menu's other commands: the browser refused while the
+# server is stopped, DATA made and handed to Explorer, the QR code read back
+# with zbarimg and the URL handed to a stand-in browser.
+# Screenshots of the main window and the QR code dialog go to SHOTS (the
+# README shows them). With
 # HARBORLIGHT_WINE_DPI=144 the screen is at 150 %: the window is found and
 # driven at that scale, its screenshots are named ...-150.png, and the
 # browser is left out.
@@ -19,8 +23,6 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 # Absolute: the script works in a directory of its own.
 shots=$(realpath -m "${2:-$root/docs/screenshots}")
 host=10.231.0.1
-# A length of the window's 96-DPI layout at the screen's scale.
-at() { echo $(( ($1 * e2e_dpi + 48) / 96 )); }
 shot_suffix=
 [ "$e2e_dpi" = 96 ] || shot_suffix=-$((e2e_dpi * 100 / 96))
 
@@ -28,6 +30,7 @@ shot_suffix=
 e2e_wine_prefix "${HARBORLIGHT_E2E_PREFIX:-$e2e_shared_prefix}"
 e2e_wine_decorated_off
 e2e_workdir ui-e2e
+browser_stand_in
 
 # Finds, in a screenshot of the whole screen, the indicator block (yellow or
 # green) and the panel's two button glyphs, and prints shell assignments:
@@ -78,9 +81,35 @@ app_pid=$!
 if wait_for_indicator yellow; then pass "main window shows the server stopped"; else
   fail "no main window with a yellow indicator"; cat app.out >&2; exit 1; fi
 
+file_menu b
+if box=$(window_named '確認メッセージ'); then
+  pass "ブラウザで開く while stopped: a box says so"
+  xdotool key Return
+  window_gone "$box" || fail "box still open"
+else
+  fail "ブラウザで開く while stopped: no box"
+fi
+[ -e browser.url ] && fail "a browser opened while stopped" || pass "no browser while stopped"
+
+# DATA is missing until the command makes it; Explorer gets its whole path.
+file_menu d
+folder="Z:$(echo "$work/DATA" | tr / '\\')"
+want="C:\\windows\\system32\\explorer.exe $folder"
+explorer=
+for _ in $(seq 1 20); do
+  explorer=$(ps -eo pid=,args= | while read -r pid args; do [ "$args" = "$want" ] && echo "$pid"; done)
+  [ -n "$explorer" ] && break
+  sleep 0.5
+done
+[ -d DATA ] && pass "DATA made" || fail "no DATA"
+if [ -n "$explorer" ]; then pass "Explorer opens $folder"; kill $explorer; else
+  fail "no Explorer on $folder: $(ps -eo args | grep -i 'explorer\.exe')"; fi
+
 xdotool mousemove "$start_x" "$start_y" click 1
 if wait_for_indicator green; then pass "start button: indicator green"; else fail "start button: no green"; fi
 window_shot "$shots/main-window-running$shot_suffix.png"
+qr_reads "http://$host/" "$shots/qr-dialog$shot_suffix.png"
+browser_gets "http://$host/"
 
 curl -s -i --max-time 10 "http://$host/" -o root.answer
 size=$(stat -c %s root.answer 2>/dev/null || echo 0)
@@ -115,10 +144,11 @@ xdotool mousemove "$start_x" "$start_y" click 1
 wait_for_indicator green || fail "restart: no green"
 
 # File menu (left end of the menu bar, just above the client area), then its
-# only item, then Yes in the confirmation (the default button).
+# last item, "アプリケーションの終了" (its mnemonic X), then Yes in the
+# confirmation (the default button).
 xdotool mousemove $((origin_x + $(at 25))) $((origin_y - $(at 10))) click 1
 sleep 1
-xdotool mousemove $((origin_x + $(at 60))) $((origin_y + $(at 10))) click 1
+xdotool key x
 box=
 for _ in $(seq 1 20); do
   box=$(xdotool search --name '確認メッセージ' 2>/dev/null | head -1)
