@@ -20,7 +20,10 @@ static const char ClipboardBusyText[] =
 // The code the open dialog draws; size 0 when there is none.
 static UrlCode dialogCode;
 
-int qrModulePixels(UINT dpi)
+// Pixels a module takes on a screen of `dpi`: 6 at 96 DPI and as many more
+// as the scale asks, rounded up to whole pixels so that every module is as
+// large as every other.
+static int qrModulePixels(UINT dpi)
 {
     // 6 pixels at 100 % make a code of this server's URLs 5 to 6 cm across
     // on a common screen, which a phone reads from arm's length.
@@ -121,7 +124,9 @@ static bool putOnClipboard(UINT format, const void* data, std::size_t bytes)
     return false;
 }
 
-bool copyToClipboard(HWND owner, const char* text)
+// The ASCII text on the clipboard as Unicode text and as text. False when
+// the clipboard could not be had (another program holding it).
+static bool copyToClipboard(HWND owner, const char* text)
 {
     if (!OpenClipboard(owner))
         return false;

@@ -100,9 +100,8 @@ window_gone() {
   return 1
 }
 
-# file_menu KEY: the File menu's item of mnemonic KEY, from the keyboard, once
-# a click on an empty spot of the main window's client area (its origin in
-# origin_x, origin_y) has given it the focus, whatever opened meanwhile.
+# file_menu KEY: the File menu's item KEY from the keyboard, after a click on
+# the main window's client area (at origin_x, origin_y) has given it the focus.
 file_menu() {
   xdotool mousemove $((origin_x + $(at 300))) $((origin_y + $(at 250))) click 1
   xdotool key alt+f
@@ -110,9 +109,8 @@ file_menu() {
   xdotool key "$1"
 }
 
-# The prefix's browser becomes a script that writes the URL it is given to
-# browser.url here: Wine's http handler, winebrowser, hands a URL to the
-# first program of its Browsers list.
+# A stand-in browser that writes down its URL in browser.url: Wine's http
+# handler, winebrowser, starts the first program of its Browsers list.
 browser_stand_in() {
   printf '#!/bin/sh\nprintf "%%s\\n" "$@" > "%s/browser.url"\n' "$work" > browser.sh
   chmod +x browser.sh
@@ -128,21 +126,19 @@ browser_gets() {
     fail "browser given '$(cat browser.url 2>/dev/null)', not $1"
 }
 
-# qr_reads URL [SHOT]: zbarimg reads exactly URL off a screenshot of the QR
-# code dialog, opened from the File menu (the screenshot kept as SHOT); Esc
-# closes it.
+# qr_reads URL [SHOT]: zbarimg reads exactly URL off a screenshot (kept as
+# SHOT) of the QR code dialog; Esc closes it.
 qr_reads() {
   local dialog got=
   file_menu q
   dialog=$(window_named 'QRコード') || { fail "no QR code dialog"; return; }
   for _ in $(seq 1 10); do
     import -window "$dialog" qr.png 2>/dev/null
-    got=$(zbarimg --raw -q qr.png 2>/dev/null)
-    [ "$got" = "$1" ] && break
+    got=$(zbarimg --raw -q qr.png 2>/dev/null) && [ "$got" = "$1" ] && break
     sleep 0.5
   done
   [ "$got" = "$1" ] && pass "QR code reads $1" || fail "QR code reads '$got', not $1"
   [ -z "${2:-}" ] || cp qr.png "$2"
   xdotool key Escape
-  window_gone "$dialog" && pass "Esc closes the QR code dialog" || fail "QR code dialog still open"
+  window_gone "$dialog" || fail "QR code dialog still open"
 }
