@@ -25,7 +25,7 @@ static UrlCode dialogCode;
 // large as every other.
 static int qrModulePixels(UINT dpi)
 {
-    // 6 pixels at 100 % make a code of this server's URLs 5 to 6 cm across
+    // 6 pixels at 100 % make a code of this server's URLs 4.5 to 6 cm across
     // on a common screen, which a phone reads from arm's length.
     constexpr int PixelsAt96 = 6;
     return (PixelsAt96 * static_cast<int>(dpi) + 95) / 96;
