@@ -39,8 +39,21 @@ void remakeControlPanel(HINSTANCE instance, HWND mainWindow)
     // made it there is none: a change while the window is first sized.)
     if (!IsWindow(controlPanel))
         return;
+    // The keyboard focus stays where it was: on the same button of the new
+    // panel, as a user who pressed it with Space expects.
+    HWND focus = GetFocus();
+    bool focused = focus == controlPanel || IsChild(controlPanel, focus);
+    int focusedId = focus != controlPanel ? GetDlgCtrlID(focus) : 0;
     DestroyWindow(controlPanel);
     makeControlPanel(instance, mainWindow);
+    if (focused) {
+        HWND control = focusedId ? GetDlgItem(controlPanel, focusedId) : nullptr;
+        // As a dialog moves its focus, so that the button looks focused too.
+        if (control)
+            SendMessageW(controlPanel, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
+        else
+            SetFocus(controlPanel);
+    }
 }
 
 bool pressPanelButton(int controlId)

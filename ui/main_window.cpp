@@ -6,7 +6,9 @@
 #include "server/server.h"
 #include "ui/control_panel.h"
 #include "ui/display_scale.h"
+#include "ui/qr_dialog.h"
 #include "ui/settings_dialogs.h"
+#include "ui/shell_open.h"
 #include "ui/status_display.h"
 #include "ui/wide_text.h"
 
@@ -138,6 +140,15 @@ static LRESULT handleCommand(HWND window, UINT message, WPARAM wParam, LPARAM lP
         return 0;
     case IDM_EXIT:
         confirmQuit(window);
+        return 0;
+    case IDM_SHOW_QR:
+        runQrDialog(window);
+        return 0;
+    case IDM_OPEN_BROWSER:
+        openInBrowser(window);
+        return 0;
+    case IDM_OPEN_DATA:
+        openDataFolder(window);
         return 0;
     case IDM_PORT:
         runPortDialog(window);

@@ -6,11 +6,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "qr/url_code.h"
 #include "server/server.h"
 #include "ui/display_scale.h"
 #include "ui/wide_text.h"
 
 StatusTexts statusTexts;
+char statusUrl[32];
 std::uint8_t runIndicator;
 std::int32_t panelRequest;
 std::uint8_t portChanged;
@@ -24,8 +26,7 @@ static const char RunningGlyph[] = "  ▲  ";
 static const char StoppedGlyph[] = "  ■  ";
 static const char AddressFormat[] = "ＷｅｂサーバーのＩＰアドレスは [ %s ] です。";
 static const char PortFormat[] = "Ｗｅｂサーバーのポート番号は [ %d ] です。";
-static const char UrlFormat[] = "ＵＲＬは [ http://%s/ ] です。";
-static const char UrlWithPortFormat[] = "ＵＲＬは [ http://%s:%d/ ] です。";
+static const char UrlLineFormat[] = "ＵＲＬは [ %s ] です。";
 static const char LogOnText[] = "ＬＯＧ情報を取得しています。";
 static const char LogOffText[] = "ＬＯＧ情報を取得していません。";
 
@@ -48,11 +49,10 @@ void formatStatusTexts(StatusTexts& texts, const char* hostIpText, std::uint16_t
     const char* address = hostIpText ? hostIpText : NoAddressText;
     std::snprintf(texts.addressLine, sizeof texts.addressLine, AddressFormat, address);
     std::snprintf(texts.portLine, sizeof texts.portLine, PortFormat, static_cast<int>(port));
-    if (port == 80)
-        std::snprintf(texts.urlLine, sizeof texts.urlLine, UrlFormat, address);
-    else
-        std::snprintf(texts.urlLine, sizeof texts.urlLine, UrlWithPortFormat, address,
-                      static_cast<int>(port));
+    // The same URL as the QR code's, port 80 left out, by the same rule.
+    char url[sizeof statusUrl];
+    formatServerUrl(url, sizeof url, address, port);
+    std::snprintf(texts.urlLine, sizeof texts.urlLine, UrlLineFormat, url);
     copyText(texts.logLine, logOn == 1 ? LogOnText : LogOffText);
 }
 
@@ -81,7 +81,11 @@ static std::uint16_t shownPort()
 
 void refreshStatusTexts()
 {
-    formatStatusTexts(statusTexts, serverSettings.hostIpText, shownPort(), logEnabled);
+    std::uint16_t port = shownPort();
+    formatStatusTexts(statusTexts, serverSettings.hostIpText, port, logEnabled);
+    const char* host = serverSettings.hostIpText;
+    if (!host || !formatServerUrl(statusUrl, sizeof statusUrl, host, port))
+        statusUrl[0] = '\0';
     refreshRunStateTexts();
 }
 

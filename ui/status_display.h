@@ -18,6 +18,9 @@ struct StatusTexts {
 };
 
 extern StatusTexts statusTexts;
+// The URL that the URL line shows, as the last full rebuild made it: what the
+// QR code, the copy and the browser get. Empty when the host has no address.
+extern char statusUrl[32];
 // 1 when the last rebuild found the server running: green behind the glyph.
 extern std::uint8_t runIndicator;
 
@@ -36,8 +39,8 @@ std::uint8_t formatRunStateTexts(StatusTexts& texts, std::int32_t state);
 // The same from the engine's record, ServerState and logEnabled. While the
 // server runs, the port and URL lines give the port it really listens on
 // (listeningPort: the system's choice for port 0); otherwise the setting. A
-// stop rebuilds only the run-state texts, so those lines keep what they
-// showed while the server ran.
+// stop rebuilds only the run-state texts, so those lines (and statusUrl)
+// keep what they showed while the server ran.
 void refreshStatusTexts();
 void refreshRunStateTexts();
 

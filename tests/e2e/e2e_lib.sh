@@ -75,3 +75,70 @@ e2e_workdir() {
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 pass() { echo "ok: $*"; }
+
+# A length of the window's 96-DPI layout at the screen's scale.
+at() { echo $(( ($1 * e2e_dpi + 48) / 96 )); }
+
+# Waits up to 10 s for a window titled NAME; prints its id.
+window_named() {
+  local id
+  for _ in $(seq 1 20); do
+    id=$(xdotool search --name "^$1\$" 2>/dev/null | head -1)
+    [ -n "$id" ] && { echo "$id"; return 0; }
+    sleep 0.5
+  done
+  return 1
+}
+
+# Waits up to 10 s for the window ID to be gone.
+window_gone() {
+  for _ in $(seq 1 20); do
+    xdotool getwindowname "$1" >/dev/null 2>&1 || return 0
+    xwininfo -id "$1" 2>/dev/null | grep -q IsViewable || return 0
+    sleep 0.5
+  done
+  return 1
+}
+
+# file_menu KEY: the File menu's item KEY from the keyboard, after a click on
+# the main window's client area (at origin_x, origin_y) has given it the focus.
+file_menu() {
+  xdotool mousemove $((origin_x + $(at 300))) $((origin_y + $(at 250))) click 1
+  xdotool key alt+f
+  sleep 0.5
+  xdotool key "$1"
+}
+
+# A stand-in browser that writes down its URL in browser.url: Wine's http
+# handler, winebrowser, starts the first program of its Browsers list.
+browser_stand_in() {
+  printf '#!/bin/sh\nprintf "%%s\\n" "$@" > "%s/browser.url"\n' "$work" > browser.sh
+  chmod +x browser.sh
+  wine reg add 'HKCU\Software\Wine\WineBrowser' /v Browsers /d "$work/browser.sh" /f >/dev/null 2>&1
+}
+
+# browser_gets URL: "ブラウザで開く" hands the browser exactly URL.
+browser_gets() {
+  rm -f browser.url
+  file_menu b
+  for _ in $(seq 1 20); do [ -s browser.url ] && break; sleep 0.5; done
+  [ "$(cat browser.url 2>/dev/null)" = "$1" ] && pass "browser given $1" ||
+    fail "browser given '$(cat browser.url 2>/dev/null)', not $1"
+}
+
+# qr_reads URL [SHOT]: zbarimg reads exactly URL off a screenshot (kept as
+# SHOT) of the QR code dialog; Esc closes it.
+qr_reads() {
+  local dialog got=
+  file_menu q
+  dialog=$(window_named 'QRコード') || { fail "no QR code dialog"; return; }
+  for _ in $(seq 1 10); do
+    import -window "$dialog" qr.png 2>/dev/null
+    got=$(zbarimg --raw -q qr.png 2>/dev/null) && [ "$got" = "$1" ] && break
+    sleep 0.5
+  done
+  [ "$got" = "$1" ] && pass "QR code reads $1" || fail "QR code reads '$got', not $1"
+  [ -z "${2:-}" ] || cp qr.png "$2"
+  xdotool key Escape
+  window_gone "$dialog" || fail "QR code dialog still open"
+}

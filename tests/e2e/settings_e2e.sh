@@ -21,6 +21,7 @@ port=8080
 e2e_wine_prefix "${HARBORLIGHT_SETTINGS_E2E_PREFIX:-$e2e_shared_prefix}"
 e2e_wine_decorated_off
 e2e_workdir settings-e2e
+browser_stand_in
 
 # From a screenshot of the whole screen: the indicator block (yellow or
 # green), whose top-left corner lies at client (270, 90), gives the client
@@ -79,27 +80,6 @@ wait_for() {
   for _ in $(seq 1 30); do
     eval "$(locate "${2:-}")"
     eval "$1" && return 0
-    sleep 0.5
-  done
-  return 1
-}
-
-# Waits up to 10 s for a window titled NAME; prints its id.
-window_named() {
-  local id
-  for _ in $(seq 1 20); do
-    id=$(xdotool search --name "^$1\$" 2>/dev/null | head -1)
-    [ -n "$id" ] && { echo "$id"; return 0; }
-    sleep 0.5
-  done
-  return 1
-}
-
-# Waits up to 10 s for the window ID to be gone.
-window_gone() {
-  for _ in $(seq 1 20); do
-    xdotool getwindowname "$1" >/dev/null 2>&1 || return 0
-    xwininfo -id "$1" 2>/dev/null | grep -q IsViewable || return 0
     sleep 0.5
   done
   return 1
@@ -171,6 +151,8 @@ code=$(curl -s -o root.answer -w '%{http_code}' --max-time 10 "http://$host:$por
   fail "port $port: status $code"
 curl -s --max-time 5 -o /dev/null "http://$host/" && fail "port 80 still answers" ||
   pass "port 80 refuses"
+qr_reads "http://$host:$port/"
+browser_gets "http://$host:$port/"
 
 # Logging: a click on "ログの取得", a click on the radio "ログを取得する",
 # Enter, then Yes. The dialog's client area lies at the main window's

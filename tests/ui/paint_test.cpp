@@ -436,6 +436,7 @@ TEST_F(PaintedWindowTest, FollowsAChangeOfDisplayScale)
     RECT frame;
     GetWindowRect(app.mainWindow, &frame);
     std::vector<int> inkHeights;
+    SetFocus(app.button(IDC_STOP_BUTTON));
     for (UINT next : {dpi * 3 / 2, dpi}) {
         RECT suggested = {frame.left + 7, frame.top + 5, 0, 0};
         suggested.right = suggested.left + atDpi(410, next);
@@ -446,6 +447,7 @@ TEST_F(PaintedWindowTest, FollowsAChangeOfDisplayScale)
         GetWindowRect(app.mainWindow, &now);
         EXPECT_TRUE(EqualRect(&now, &suggested));
         inkHeights.push_back(expectLaidOutAt(next));
+        EXPECT_EQ(GetFocus(), app.button(IDC_STOP_BUTTON)) << "the focus left the button";
     }
     // The texts' font follows too (within the glyphs' hinting).
     EXPECT_NEAR(inkHeights[0], 1.5 * inkHeights[1], 0.15 * inkHeights[1]);

@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 
+#include "qr/url_code.h"
 #include "resources/resource.h"
 #include "server/server.h"
 #include "ui/main_window.h"
@@ -71,6 +74,18 @@ struct PortHolder {
     bool bound = false;
 };
 
+// The code's square holds whole modules with the quiet zone, each of at least
+// 5 pixels at 100 % and as many more as the scale asks.
+void expectWholeModules(HWND dialog, int dpi)
+{
+    UrlCode code;
+    RECT square;
+    GetClientRect(GetDlgItem(dialog, IDC_QR_CODE), &square);
+    int modules = makeUrlCode(statusUrl, &code) ? code.size + 2 * QuietZoneModules : 0;
+    EXPECT_TRUE(modules && square.right == square.bottom && square.right % modules == 0);
+    EXPECT_GE(square.right * 96, 5 * dpi * modules);
+}
+
 bool answersOnPort()
 {
     WSADATA data;
@@ -108,10 +123,16 @@ TEST_F(MainWindowTest, MenuBarAndPanelHoldTheirTextsAndPlaces)
 {
     HMENU bar = GetMenu(app.mainWindow);
     ASSERT_EQ(GetMenuItemCount(bar), 4);
+    HMENU file = GetSubMenu(bar, 0);
+    ASSERT_EQ(GetMenuItemCount(file), 5);
     struct Item { HMENU menu; int position; const char* text; int id; };
     const Item items[] = {
         {bar, 0, "ファイル(&F)", -1},
-        {GetSubMenu(bar, 0), 0, "アプリケーションの終了(&X)", IDM_EXIT},
+        {file, 0, "QRコードを表示(&Q)...", IDM_SHOW_QR},
+        {file, 1, "ブラウザで開く(&B)", IDM_OPEN_BROWSER},
+        {file, 2, "DATAフォルダを開く(&D)", IDM_OPEN_DATA},
+        {file, 3, "", 0},  // the separator
+        {file, 4, "アプリケーションの終了(&X)", IDM_EXIT},
         {bar, 1, "ヘルプ(&H)", -1},
         {GetSubMenu(bar, 1), 0, "バージョン情報(&A)...", IDM_ABOUT},
         {bar, 2, "ポート番号の変更", IDM_PORT},
@@ -402,6 +423,75 @@ TEST_F(MainWindowTest, MenuBarCommandsOpenTheSettingsDialogs)
     EXPECT_EQ(answer.seen()[1].caption, sjis("ログファイルの取得"));
 }
 
+const char* const QrStoppedNote =
+    "ＷＥＢサーバーは停止しています。パネルの「再生」の▲ボタンで開始すると、このＵＲＬでページが開きます。";
+const char* const QrRunningNote = "スマートフォンのカメラで読み取ると、このページが開きます。";
+const char* const QrNoAddressNote = "このパソコンのＩＰアドレスが見つからないため、QRコードを作れません。"
+                                    "ネットワークにつないでから、▲ボタンで開始して下さい。";
+
+TEST_F(MainWindowTest, QrDialogShowsTheUrlOfTheDisplayAndCopiesIt)
+{
+    setPort(8080);
+    portChanged = 1;
+    app.nextMessage();
+    const std::string url = "http://" + hostText() + ":8080/";
+    const char* hostIp = serverSettings.hostIpText;
+    struct Case { bool start, address; const char* note; };
+    for (const Case& c : {Case{false, true, QrStoppedNote}, Case{true, true, QrRunningNote},
+                          Case{false, false, QrNoAddressNote}}) {
+        SCOPED_TRACE(c.note);
+        if (c.start)
+            SendMessageW(app.button(IDC_START_BUTTON), BM_CLICK, 0, 0);
+        serverSettings.hostIpText = c.address ? hostIp : nullptr;
+        portChanged = 1;
+        DialogScript answer;
+        answer.then([&](HWND box) {
+            EXPECT_EQ(textOf(GetDlgItem(box, IDC_QR_NOTE)), sjis(c.note));
+            EXPECT_EQ((GetWindowLongW(GetDlgItem(box, IDC_QR_URL), GWL_STYLE) & WS_VISIBLE) != 0, c.address);
+            EXPECT_EQ(IsWindowEnabled(GetDlgItem(box, IDC_QR_COPY)) != 0, c.address);
+            if (c.address) {
+                EXPECT_EQ(textOf(GetDlgItem(box, IDC_QR_URL)), url);
+                expectWholeModules(box, 96);
+                SendMessageW(GetDlgItem(box, IDC_QR_COPY), BM_CLICK, 0, 0);
+                ASSERT_TRUE(OpenClipboard(nullptr));
+                EXPECT_EQ(static_cast<const char*>(GlobalLock(GetClipboardData(CF_TEXT))), url);
+                EXPECT_EQ(static_cast<const wchar_t*>(GlobalLock(GetClipboardData(CF_UNICODETEXT))), utf16(url));
+                CloseClipboard();
+            }
+            c.start ? pressKey(box, VK_ESCAPE) : click(box, IDOK);
+        });
+        SendMessageW(app.mainWindow, WM_COMMAND, IDM_SHOW_QR, 0);
+        ASSERT_EQ(answer.seen().size(), 1u);
+        EXPECT_EQ(answer.seen()[0].caption, sjis("QRコード"));
+    }
+    serverSettings.hostIpText = hostIp;
+}
+
+TEST_F(MainWindowTest, BrowserAndDataFolderSayWhyTheyCannotOpen)
+{
+    // A file named DATA where the folder belongs, in a working directory of
+    // this test's own.
+    namespace fs = std::filesystem;
+    fs::path saved = fs::current_path(), work = fs::temp_directory_path() / "harborlight-data-file";
+    fs::create_directories(work);
+    std::ofstream(work / "DATA") << "not a folder";
+    fs::current_path(work);
+    DialogScript answer;
+    answer.then([](HWND box) { click(box, IDOK); }).then([](HWND box) { click(box, IDOK); });
+    SendMessageW(app.mainWindow, WM_COMMAND, IDM_OPEN_BROWSER, 0);
+    SendMessageW(app.mainWindow, WM_COMMAND, IDM_OPEN_DATA, 0);
+    fs::current_path(saved);
+    fs::remove_all(work);
+    ASSERT_EQ(answer.seen().size(), 2u);
+    EXPECT_EQ(answer.seen()[0].text, sjis("ＷＥＢサーバーは [ 停止 ] しています。\n"
+                                          "パネルの「再生」の▲ボタンで開始してから、もう一度お試し下さい。"));
+    EXPECT_EQ(answer.seen()[1].text, sjis("「DATA」という名前のファイルがあるため、DATAフォルダを作れません。\n"
+                                          "そのファイルの名前を変えてから、もう一度お試し下さい。\n\n") +
+                                         (work / "DATA").string());
+    for (const SeenBox& box : answer.seen())
+        EXPECT_EQ(box.caption, sjis(ConfirmCaption));
+}
+
 TEST_F(MainWindowTest, PanelAndDialogsAtTheDisplayScale)
 {
     // Dialog units follow the dialog's font: made for the screen's DPI, it
@@ -414,10 +504,13 @@ TEST_F(MainWindowTest, PanelAndDialogsAtTheDisplayScale)
     };
     expectFont(app.panel, 9);
     struct Dialog { int command, points; };
-    for (const Dialog& d : {Dialog{IDM_ABOUT, 9}, Dialog{IDM_PORT, 8}, Dialog{IDM_LOG, 8}}) {
+    for (const Dialog& d :
+         {Dialog{IDM_ABOUT, 9}, Dialog{IDM_PORT, 8}, Dialog{IDM_LOG, 8}, Dialog{IDM_SHOW_QR, 8}}) {
         DialogScript answer;
         answer.then([&](HWND box) {
             expectFont(box, d.points);
+            if (d.command == IDM_SHOW_QR)
+                expectWholeModules(box, dpi);
             pressButton(box, IDCANCEL);
         });
         SendMessageW(app.mainWindow, WM_COMMAND, d.command, 0);

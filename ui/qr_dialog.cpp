@@ -1,0 +1,175 @@
+// The QR code dialog. The code is the status display's URL (statusUrl), so
+// that the phone opens exactly what the window tells the user to type.
+#include "ui/qr_dialog.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "qr/url_code.h"
+#include "resources/resource.h"
+#include "server/server.h"
+#include "ui/display_scale.h"
+#include "ui/main_window.h"
+#include "ui/status_display.h"
+#include "ui/wide_text.h"
+
+// The texts below are stored in code page 932 (see ui/CMakeLists.txt).
+static const char ClipboardBusyText[] =
+    "ＵＲＬをクリップボードにコピーできませんでした。\n他のアプリケーションが使用中です。もう一度お試し下さい。";
+
+// The code the open dialog draws; size 0 when there is none.
+static UrlCode dialogCode;
+
+// Pixels a module takes on a screen of `dpi`: 6 at 96 DPI and as many more
+// as the scale asks, rounded up to whole pixels so that every module is as
+// large as every other.
+static int qrModulePixels(UINT dpi)
+{
+    // 6 pixels at 100 % make a code of this server's URLs 4.5 to 6 cm across
+    // on a common screen, which a phone reads from arm's length.
+    constexpr int PixelsAt96 = 6;
+    return (PixelsAt96 * static_cast<int>(dpi) + 95) / 96;
+}
+
+// The code's square, `side` pixels (0 for none), takes the room below the
+// top margin: the other controls move down by it and the dialog grows by
+// it. Where the code is wider than the template, the dialog widens too, the
+// URL and note lines with it, and OK keeps to the right edge.
+static void makeRoomForCode(HWND dialog, int side)
+{
+    RECT client;
+    GetClientRect(dialog, &client);
+    RECT margin = {7, 7, 0, 0};
+    MapDialogRect(dialog, &margin);
+    int widen = std::max(0, side + 2 * static_cast<int>(margin.left) - static_cast<int>(client.right));
+    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        RECT place;
+        GetWindowRect(child, &place);
+        MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&place), 2);
+        int id = GetDlgCtrlID(child);
+        if (id == IDC_QR_CODE) {
+            SetRect(&place, 0, 0, side, side);
+            OffsetRect(&place, (client.right + widen - side) / 2, margin.top);
+        } else {
+            OffsetRect(&place, id == IDOK ? widen : 0, side);
+            if (id == IDC_QR_URL || id == IDC_QR_NOTE)
+                place.right += widen;
+        }
+        MoveWindow(child, place.left, place.top, place.right - place.left, place.bottom - place.top, FALSE);
+    }
+    RECT frame;
+    GetWindowRect(dialog, &frame);
+    SetWindowPos(dialog, nullptr, 0, 0, frame.right - frame.left + widen, frame.bottom - frame.top + side,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    // Grown, it may reach past the screen's edge: back within it.
+    SendMessageW(dialog, DM_REPOSITION, 0, 0);
+}
+
+// The code, its URL and the line under them, for the server as the status
+// display shows it. Without an address there is no URL: no code and nothing
+// to copy, and the line says why.
+static void fillQrDialog(HWND dialog)
+{
+    bool coded = statusUrl[0] != '\0' && makeUrlCode(statusUrl, &dialogCode);
+    if (!coded)
+        dialogCode.size = 0;
+    SetDlgItemTextW(dialog, IDC_QR_URL, wideText(statusUrl).text);
+    ShowWindow(GetDlgItem(dialog, IDC_QR_URL), coded ? SW_SHOW : SW_HIDE);
+    EnableWindow(GetDlgItem(dialog, IDC_QR_COPY), coded);
+    UINT note = !coded ? IDS_QR_NO_ADDRESS : ServerState == Running ? IDS_QR_RUNNING : IDS_QR_STOPPED;
+    WCHAR text[WideTextUnits];
+    LoadStringW(appInstance, note, text, WideTextUnits);
+    SetDlgItemTextW(dialog, IDC_QR_NOTE, text);
+    int modules = dialogCode.size + 2 * QuietZoneModules;
+    makeRoomForCode(dialog, coded ? modules * qrModulePixels(windowDpi(dialog)) : 0);
+}
+
+// Black modules on white, whatever the colour scheme: readers want dark on
+// light. The modules take whole pixels, as many as the square holds (the
+// size made for it, or Windows' own scaling of it when the dialog moves to a
+// screen of another scale), the code in its middle with the quiet zone
+// around it.
+static void drawUrlCode(const DRAWITEMSTRUCT& item)
+{
+    const RECT& area = item.rcItem;
+    FillRect(item.hDC, &area, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    if (dialogCode.size == 0)
+        return;
+    int width = area.right - area.left;
+    int height = area.bottom - area.top;
+    int pixels = std::min(width, height) / (dialogCode.size + 2 * QuietZoneModules);
+    int left = area.left + (width - dialogCode.size * pixels) / 2;
+    int top = area.top + (height - dialogCode.size * pixels) / 2;
+    HBRUSH black = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+    for (int y = 0; y < dialogCode.size; ++y)
+        for (int x = 0; x < dialogCode.size; ++x)
+            if (dialogCode.dark(x, y)) {
+                RECT module = {left + x * pixels, top + y * pixels, left + (x + 1) * pixels,
+                               top + (y + 1) * pixels};
+                FillRect(item.hDC, &module, black);
+            }
+}
+
+static bool putOnClipboard(UINT format, const void* data, std::size_t bytes)
+{
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
+    if (!memory)
+        return false;
+    std::memcpy(GlobalLock(memory), data, bytes);
+    GlobalUnlock(memory);
+    // Once set, the clipboard owns the memory.
+    if (SetClipboardData(format, memory))
+        return true;
+    GlobalFree(memory);
+    return false;
+}
+
+// The ASCII text on the clipboard as Unicode text and as text. False when
+// the clipboard could not be had (another program holding it).
+static bool copyToClipboard(HWND owner, const char* text)
+{
+    if (!OpenClipboard(owner))
+        return false;
+    EmptyClipboard();
+    // Both forms given, so that no program gets one converted by a code page.
+    WideText wide = wideText(text);
+    bool copied = putOnClipboard(CF_UNICODETEXT, wide.text, (wide.length + 1) * sizeof(WCHAR)) &&
+                  putOnClipboard(CF_TEXT, text, std::strlen(text) + 1);
+    CloseClipboard();
+    return copied;
+}
+
+INT_PTR CALLBACK QrDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        fillQrDialog(dialog);
+        // The focus goes to the first tab stop, OK.
+        return TRUE;
+    case WM_DRAWITEM:
+        if (wParam != IDC_QR_CODE)
+            return FALSE;
+        drawUrlCode(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+        return TRUE;
+    case WM_COMMAND:
+        switch (LOWORD(wParam)) {
+        case IDC_QR_COPY:
+            if (!copyToClipboard(dialog, statusUrl))
+                sjisMessageBox(dialog, ClipboardBusyText, ConfirmationCaption, MB_OK);
+            return TRUE;
+        case IDOK:
+        case IDCANCEL:
+            EndDialog(dialog, LOWORD(wParam));
+            return TRUE;
+        default:
+            return FALSE;
+        }
+    default:
+        return FALSE;
+    }
+}
+
+INT_PTR runQrDialog(HWND owner)
+{
+    return DialogBoxParamW(appInstance, MAKEINTRESOURCEW(IDD_QR_DIALOG), owner, QrDialogProc, 0);
+}

@@ -1,0 +1,97 @@
+// The browser and the folder, opened as the shell opens them: by the
+// default verb of the URL's scheme and of a folder, so that the user's own
+// browser and file manager open them.
+#include "ui/shell_open.h"
+
+#include <objbase.h>
+#include <shellapi.h>
+
+#include <string>
+
+#include "server/server.h"
+#include "ui/main_window.h"
+#include "ui/status_display.h"
+#include "ui/wide_text.h"
+
+// The texts below are stored in code page 932 (see ui/CMakeLists.txt).
+static const char ServerStoppedText[] =
+    "ＷＥＢサーバーは [ 停止 ] しています。\nパネルの「再生」の▲ボタンで開始してから、もう一度お試し下さい。";
+static const char BrowserFailedText[] =
+    "ブラウザを開けませんでした。\n既定のブラウザが設定されているか、確かめて下さい。";
+static const char DataIsFileText[] =
+    "「DATA」という名前のファイルがあるため、DATAフォルダを作れません。\n"
+    "そのファイルの名前を変えてから、もう一度お試し下さい。";
+static const char DataNotMadeText[] =
+    "DATAフォルダを作れませんでした。\n書き込みのできるフォルダーで起動して下さい。";
+static const char DataNotOpenedText[] = "DATAフォルダを開けませんでした。";
+
+// A box of the house's kind: the Shift_JIS text, then the folder and the
+// system's own words for `error`, which come as Unicode (and in the
+// system's language) and are shown as they come.
+static void showFailure(HWND owner, const char* text, const WCHAR* folder, DWORD error)
+{
+    std::wstring message = wideText(text).text;
+    if (folder)
+        message = message + L"\n\n" + folder;
+    WCHAR* reason = nullptr;
+    if (error && FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                    FORMAT_MESSAGE_IGNORE_INSERTS,
+                                nullptr, error, 0, reinterpret_cast<WCHAR*>(&reason), 0, nullptr)) {
+        message = message + L"\n" + reason;
+        LocalFree(reason);
+    }
+    MessageBoxW(owner, message.c_str(), wideText(ConfirmationCaption).text, MB_OK);
+}
+
+// The shell's default verb on `target`, reporting no failure itself. Gives
+// 0, or the system's error.
+static DWORD shellOpen(HWND owner, const WCHAR* target)
+{
+    // Some handlers the shell hands the work to need COM on this thread; it
+    // stays initialised for the rest of the program.
+    static const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    (void)com;
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_FLAG_NO_UI;
+    info.hwnd = owner;
+    info.lpFile = target;
+    info.nShow = SW_SHOWNORMAL;
+    return ShellExecuteExW(&info) ? 0 : GetLastError();
+}
+
+void openInBrowser(HWND mainWindow)
+{
+    if (ServerState != Running || statusUrl[0] == '\0') {
+        sjisMessageBox(mainWindow, ServerStoppedText, ConfirmationCaption, MB_OK);
+        return;
+    }
+    if (DWORD error = shellOpen(mainWindow, wideText(statusUrl).text))
+        showFailure(mainWindow, BrowserFailedText, nullptr, error);
+}
+
+void openDataFolder(HWND mainWindow)
+{
+    // The whole path: the shell's programs have working directories of
+    // their own.
+    WCHAR folder[MAX_PATH];
+    DWORD length = GetFullPathNameW(L"DATA", MAX_PATH, folder, nullptr);
+    if (length == 0 || length >= MAX_PATH) {
+        showFailure(mainWindow, DataNotMadeText, nullptr, length ? ERROR_FILENAME_EXCED_RANGE : GetLastError());
+        return;
+    }
+    if (!CreateDirectoryW(folder, nullptr)) {
+        DWORD error = GetLastError();
+        DWORD attributes = GetFileAttributesW(folder);
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            showFailure(mainWindow, DataNotMadeText, folder, error);
+            return;
+        }
+        if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            showFailure(mainWindow, DataIsFileText, folder, 0);
+            return;
+        }
+    }
+    if (DWORD error = shellOpen(mainWindow, folder))
+        showFailure(mainWindow, DataNotOpenedText, folder, error);
+}
