@@ -5,8 +5,8 @@
 #include <cstddef>
 
 // "http://ADDRESS/", or "http://ADDRESS:PORT/" when the port is not 80, into
-// `text` of `size` bytes (24 + 5 hold any IPv4 address and port). False when
-// it does not fit.
+// `text` of `size` bytes (30 hold the longest, zero included). False when it
+// does not fit.
 bool formatServerUrl(char* text, std::size_t size, const char* hostIpText, int port);
 
 // Light modules a reader needs around the code on every side.
