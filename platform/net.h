@@ -53,7 +53,8 @@ std::uint32_t netParseAddress(const char* text);
 Socket netOpenStream();
 bool netBind(Socket s, const sockaddr_in& address);
 // Listens with the deepest backlog the system allows; also gives accepted
-// connections their receive and send time-outs.
+// connections their receive and send time-outs. On Linux a connection is
+// handed over only once it has sent something, or after a second's silence.
 bool netListen(Socket s, int ioTimeoutMs);
 // The port a bound socket ended up on, host byte order (for port 0).
 std::uint16_t netLocalPort(Socket s);

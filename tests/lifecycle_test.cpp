@@ -10,6 +10,7 @@
 #include <vector>
 
 #ifndef _WIN32
+#include <csignal>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -176,7 +177,9 @@ TEST_F(Lifecycle, StopWakesAReceive)
 {
     std::uint16_t port = start();
     Client idle(port);
-    sleepMs(200);  // the listener takes the connection and waits for its request
+    // The listener takes the connection and waits for its request. On Linux
+    // the system holds a silent connection back for a second first.
+    sleepMs(1500);
     expectQuickStop();
     Reply reply = idle.receiveAll(3000);
     EXPECT_EQ(reply.bytes, "");
@@ -324,35 +327,29 @@ TEST_F(Lifecycle, AClientLeavingDuringALargeFileFreesTheServer)
 }
 
 #ifndef _WIN32
-// An accept that fails for want of descriptors pauses before the next one
-// instead of spinning, and the client waiting meanwhile is served once
-// descriptors are free again.
+// An accept that fails for want of descriptors, with nothing waiting aside,
+// pauses before the next one instead of spinning, and the client waiting
+// meanwhile is served once descriptors are free again.
 TEST_F(Lifecycle, AnAcceptWithoutDescriptorsWaitsInsteadOfSpinning)
 {
     std::uint16_t port = start();
-    Client busy(port);     // holds the listener in its receive
-    Client waiting(port);  // waits in the backlog, its descriptor made already
-    sleepMs(100);
+    Client busy(port);  // its request's rest is discarded until it closes
+    ASSERT_TRUE(busy.send("GET /missing HTTP/1.0\r\nCookie: c"));
+    EXPECT_EQ(busy.receiveAll(3000).bytes, NotFound);
+    Client waiting(port);  // its request waits in the backlog
+    ASSERT_TRUE(waiting.send("GET /missing HTTP/1.0\r\n\r\n"));
     rlimit before;
     ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &before), 0);
     rlimit none = before;
     none.rlim_cur = 1;  // below stdin, stdout and stderr: no accept can succeed
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
-    busy.send("GET /missing HTTP/1.0\r\n\r\n");
-    EXPECT_EQ(busy.receiveAll(3000).bytes, NotFound);
-    auto cpuMs = [] {
-        rusage used;
-        getrusage(RUSAGE_SELF, &used);
-        return (used.ru_utime.tv_sec + used.ru_stime.tv_sec) * 1000 +
-               (used.ru_utime.tv_usec + used.ru_stime.tv_usec) / 1000;
-    };
+    busy.close();  // the listener's next accept fails
     long cpuBefore = cpuMs();
     sleepMs(1000);
     long spent = cpuMs() - cpuBefore;
     setrlimit(RLIMIT_NOFILE, &before);
     EXPECT_LT(spent, 100) << "ms of CPU in a second of failing accepts";
     std::uint64_t begun = nowMs();
-    waiting.send("GET /missing HTTP/1.0\r\n\r\n");
     EXPECT_EQ(waiting.receiveAll(3000).bytes, NotFound);
     EXPECT_LT(millisecondsSince(begun), 1000u);
 }
@@ -394,9 +391,17 @@ TEST_F(Lifecycle, AStopLeavesAFileReadThatHangsBehind)
     for (int waited = 0; waited < 3000 && after != before; waited += 10, after = openHandles())
         sleepMs(10);
     EXPECT_EQ(after, before) << "handles left open by the run left behind";
+    // A handle left open would keep the detached mount, and the file system
+    // with it, for good: it is ended after a bound, and the test fails.
     umount2("DATA", MNT_DETACH);
-    int status = 0;
-    waitpid(fileSystem, &status, 0);
+    pid_t ended = 0;
+    for (int waited = 0; waited < 3000 && (ended = waitpid(fileSystem, nullptr, WNOHANG)) == 0; waited += 10)
+        sleepMs(10);
+    if (ended == 0) {
+        ADD_FAILURE() << "the gated file system is still in use";
+        kill(fileSystem, SIGKILL);
+        waitpid(fileSystem, nullptr, 0);
+    }
 }
 #endif
 
@@ -441,6 +446,7 @@ TEST_F(Lifecycle, SilentClientsWaitAsideAndStalledOnesAreDroppedAfterTenSeconds)
     Client silent[3];
     for (Client& c : silent)
         ASSERT_TRUE(c.connectTo(port));
+    sleepMs(1200);  // on Linux the system holds silent connections back for a second
     const std::string small = header("image/png\n", 3) + "png";
     for (int i = 0; i < 30; ++i) {
         std::uint64_t begun = nowMs();
@@ -468,6 +474,23 @@ TEST_F(Lifecycle, SilentClientsWaitAsideAndStalledOnesAreDroppedAfterTenSeconds)
     EXPECT_FALSE(unanswered.timedOut);
 }
 
+// A connection that sends nothing is closed unanswered ten seconds after the
+// server took it (on Linux the system holds it back for a second first), and
+// the server sleeps meanwhile.
+TEST_F(Lifecycle, ASilentConnectionIsClosedAfterItsTenSeconds)
+{
+    std::uint16_t port = start();
+    Client silent(port);
+    std::uint64_t begun = nowMs();
+    long cpuBefore = cpuMs();
+    Reply closed = silent.receiveAll(15000);
+    std::uint64_t waited = millisecondsSince(begun);
+    EXPECT_EQ(closed.bytes, "");
+    EXPECT_GE(waited, static_cast<std::uint64_t>(ConnectionTimeoutMs));
+    EXPECT_LT(waited, ConnectionTimeoutMs + 2500u);
+    EXPECT_LT(cpuMs() - cpuBefore, 500) << "ms of CPU while a silent connection waited";
+}
+
 // A flood of silent connections, three times what the listener keeps aside:
 // a request behind them is answered well within a silent connection's ten
 // seconds, the longest-waiting ones give up their places for it, and nothing
@@ -478,12 +501,14 @@ TEST_F(Lifecycle, ManySilentConnectionsNeitherHoldTheServerNorPileUp)
     std::vector<Client> silent(3 * WaitingCapacity);
     for (Client& c : silent)
         ASSERT_TRUE(c.connectTo(port));
+    sleepMs(1500);  // also on Linux, where the system holds them back for a second
     std::uint64_t begun = nowMs();
     EXPECT_EQ(ask(port, "GET /missing HTTP/1.0\r\n\r\n").bytes, NotFound);
     EXPECT_LT(millisecondsSince(begun), static_cast<std::uint64_t>(ConnectionTimeoutMs));
-    Reply closed = silent[0].receiveAll(3000);
-    EXPECT_EQ(closed.bytes, "");
-    EXPECT_FALSE(closed.timedOut) << "the longest-waiting silent connection stays open";
+    int closed = 0;
+    for (Client& c : silent)
+        closed += !c.receiveAll(1).timedOut;
+    EXPECT_GE(closed, WaitingCapacity) << "silent connections that gave up their places";
     expectQuickStop();
     for (std::size_t i = 1; i < silent.size(); ++i)
         EXPECT_FALSE(silent[i].receiveAll(3000).timedOut) << "the stop closes every waiting connection";
