@@ -53,8 +53,7 @@ std::uint32_t netParseAddress(const char* text);
 Socket netOpenStream();
 bool netBind(Socket s, const sockaddr_in& address);
 // Listens with the deepest backlog the system allows; also gives accepted
-// connections their receive and send time-outs. On Linux a connection is
-// handed over only once it has sent something, or after a second's silence.
+// connections their receive and send time-outs.
 bool netListen(Socket s, int ioTimeoutMs);
 // The port a bound socket ended up on, host byte order (for port 0).
 std::uint16_t netLocalPort(Socket s);
@@ -87,8 +86,9 @@ int netWaitReadable(const Socket* sockets, int count, const NetWaker& waker, int
 // One receive of at most `size` bytes. >0 bytes received, 0 the peer closed,
 // -1 failure, time-out or wake.
 long netReceive(Socket s, char* buffer, std::size_t size);
-// As netReceive, but at once: NetNothingYet when neither bytes nor the peer's
-// close have arrived.
+// As netReceive, but without waiting for long: NetNothingYet when neither
+// bytes nor the peer's close have come within a millisecond (Linux), or at
+// once (Windows, where a wait lasts at least a clock tick, about 15.6 ms).
 constexpr long NetNothingYet = -2;
 long netReceiveArrived(Socket s, char* buffer, std::size_t size);
 // Sends all `size` bytes; false at the first failure (peer gone, woken, or no

@@ -177,9 +177,7 @@ TEST_F(Lifecycle, StopWakesAReceive)
 {
     std::uint16_t port = start();
     Client idle(port);
-    // The listener takes the connection and waits for its request. On Linux
-    // the system holds a silent connection back for a second first.
-    sleepMs(1500);
+    sleepMs(200);  // the listener takes the connection and waits for its request
     expectQuickStop();
     Reply reply = idle.receiveAll(3000);
     EXPECT_EQ(reply.bytes, "");
@@ -446,7 +444,6 @@ TEST_F(Lifecycle, SilentClientsWaitAsideAndStalledOnesAreDroppedAfterTenSeconds)
     Client silent[3];
     for (Client& c : silent)
         ASSERT_TRUE(c.connectTo(port));
-    sleepMs(1200);  // on Linux the system holds silent connections back for a second
     const std::string small = header("image/png\n", 3) + "png";
     for (int i = 0; i < 30; ++i) {
         std::uint64_t begun = nowMs();
@@ -474,9 +471,9 @@ TEST_F(Lifecycle, SilentClientsWaitAsideAndStalledOnesAreDroppedAfterTenSeconds)
     EXPECT_FALSE(unanswered.timedOut);
 }
 
-// A connection that sends nothing is closed unanswered ten seconds after the
-// server took it (on Linux the system holds it back for a second first), and
-// the server sleeps meanwhile.
+// A connection that sends nothing is closed unanswered after its ten
+// seconds, also when nothing else happens meanwhile, and the server sleeps
+// until then.
 TEST_F(Lifecycle, ASilentConnectionIsClosedAfterItsTenSeconds)
 {
     std::uint16_t port = start();
@@ -486,7 +483,7 @@ TEST_F(Lifecycle, ASilentConnectionIsClosedAfterItsTenSeconds)
     Reply closed = silent.receiveAll(15000);
     std::uint64_t waited = millisecondsSince(begun);
     EXPECT_EQ(closed.bytes, "");
-    EXPECT_GE(waited, static_cast<std::uint64_t>(ConnectionTimeoutMs));
+    EXPECT_GE(waited, ConnectionTimeoutMs - 500u);
     EXPECT_LT(waited, ConnectionTimeoutMs + 2500u);
     EXPECT_LT(cpuMs() - cpuBefore, 500) << "ms of CPU while a silent connection waited";
 }
@@ -501,14 +498,12 @@ TEST_F(Lifecycle, ManySilentConnectionsNeitherHoldTheServerNorPileUp)
     std::vector<Client> silent(3 * WaitingCapacity);
     for (Client& c : silent)
         ASSERT_TRUE(c.connectTo(port));
-    sleepMs(1500);  // also on Linux, where the system holds them back for a second
     std::uint64_t begun = nowMs();
     EXPECT_EQ(ask(port, "GET /missing HTTP/1.0\r\n\r\n").bytes, NotFound);
     EXPECT_LT(millisecondsSince(begun), static_cast<std::uint64_t>(ConnectionTimeoutMs));
-    int closed = 0;
-    for (Client& c : silent)
-        closed += !c.receiveAll(1).timedOut;
-    EXPECT_GE(closed, WaitingCapacity) << "silent connections that gave up their places";
+    Reply closed = silent[0].receiveAll(3000);
+    EXPECT_EQ(closed.bytes, "");
+    EXPECT_FALSE(closed.timedOut) << "the longest-waiting silent connection stays open";
     expectQuickStop();
     for (std::size_t i = 1; i < silent.size(); ++i)
         EXPECT_FALSE(silent[i].receiveAll(3000).timedOut) << "the stop closes every waiting connection";

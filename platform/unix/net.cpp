@@ -8,7 +8,6 @@
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <net/route.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -17,6 +16,8 @@
 #include <chrono>
 
 static thread_local int lastError;
+// How long a receive of what has arrived waits for a request still on its way.
+constexpr int ArrivalWaitMs = 1;
 
 int netStartup(NetStartupData*) { return 0; }
 void netCleanup() {}
@@ -153,14 +154,6 @@ bool netListen(Socket s, int ioTimeoutMs)
     timeval timeout{ioTimeoutMs / 1000, (ioTimeoutMs % 1000) * 1000};
     setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
-    // The system hands a connection over only once its request has come, or
-    // after a second of silence (its first SYN-ACK retransmission), as
-    // nginx's "deferred" does: almost every accept then comes with its
-    // request, and the listener serves it at once instead of waiting for it
-    // among the silent ones. A silent connection still comes, a second late,
-    // and waits aside as ever; one that syncookies let in comes at once.
-    int deferSeconds = 1;
-    setsockopt(s, IPPROTO_TCP, TCP_DEFER_ACCEPT, &deferSeconds, sizeof deferSeconds);
     bool listening = listen(s, SOMAXCONN) == 0;
     lastError = errno;
     return listening;
@@ -273,8 +266,19 @@ long netReceive(Socket s, char* buffer, std::size_t size)
 long netReceiveArrived(Socket s, char* buffer, std::size_t size)
 {
     ssize_t got = recv(s, buffer, size, MSG_DONTWAIT);
-    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-        return NetNothingYet;
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        // A client connects and then writes: under load the accept often
+        // comes between the two, and the request follows within
+        // microseconds. Waiting for it on this connection alone is far
+        // cheaper than a wait over every connection, and a silent one costs
+        // the clients behind it no more than this millisecond.
+        pollfd connection{s, POLLIN, 0};
+        if (poll(&connection, 1, ArrivalWaitMs) <= 0)
+            return NetNothingYet;
+        got = recv(s, buffer, size, MSG_DONTWAIT);
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return NetNothingYet;
+    }
     return got;
 }
 
