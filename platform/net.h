@@ -86,8 +86,9 @@ int netWaitReadable(const Socket* sockets, int count, const NetWaker& waker, int
 // One receive of at most `size` bytes. >0 bytes received, 0 the peer closed,
 // -1 failure, time-out or wake.
 long netReceive(Socket s, char* buffer, std::size_t size);
-// As netReceive, but at once: NetNothingYet when neither bytes nor the peer's
-// close have arrived.
+// As netReceive, but without waiting for long: NetNothingYet when neither
+// bytes nor the peer's close have come within a millisecond (Linux), or at
+// once (Windows, where a wait lasts at least a clock tick, about 15.6 ms).
 constexpr long NetNothingYet = -2;
 long netReceiveArrived(Socket s, char* buffer, std::size_t size);
 // Sends all `size` bytes; false at the first failure (peer gone, woken, or no

@@ -70,8 +70,8 @@ static void closeExpired(ListenerRun& run, std::uint64_t now)
 }
 
 // Takes one connection from the backlog. When its request has arrived with
-// it, as it mostly has, it is received at once and true returned; else it
-// waits aside. The caller has made room.
+// it, or follows within a moment, as it mostly does, it is received and true
+// returned; else the connection waits aside. The caller has made room.
 static bool acceptOne(ListenerRun& run, WaitingConnection* next, long* received)
 {
     WaitingConnection taken;

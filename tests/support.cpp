@@ -427,6 +427,23 @@ long openHandles()
 #endif
 }
 
+long cpuMs()
+{
+#ifdef _WIN32
+    FILETIME created, ended, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user);
+    auto ms = [](const FILETIME& t) {
+        return static_cast<long>((std::uint64_t{t.dwHighDateTime} << 32 | t.dwLowDateTime) / 10000);
+    };
+    return ms(kernel) + ms(user);
+#else
+    rusage used;
+    getrusage(RUSAGE_SELF, &used);
+    return (used.ru_utime.tv_sec + used.ru_stime.tv_sec) * 1000 +
+           (used.ru_utime.tv_usec + used.ru_stime.tv_usec) / 1000;
+#endif
+}
+
 std::uint64_t nowMs()
 {
     using namespace std::chrono;

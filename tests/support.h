@@ -114,6 +114,10 @@ bool endsOnFullDisk(std::uint64_t bytes, const std::function<void()>& work);
 // The process's open handles (Windows) or file descriptors (Linux).
 long openHandles();
 
+// CPU time this process has used, in milliseconds: a thread that spins
+// shows there while the test sleeps.
+long cpuMs();
+
 std::uint64_t millisecondsSince(std::uint64_t start);
 std::uint64_t nowMs();
 void sleepMs(int ms);
