@@ -63,6 +63,8 @@ e2e_wine_decorated_off() {
 app_pid=
 e2e_cleanup() {
   [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
+  # The prefix is also tools/wine-run.sh's: its browser is Wine's own again.
+  [ -n "${e2e_stand_in:-}" ] && wine reg delete 'HKCU\Software\Wine\WineBrowser' /v Browsers /f >/dev/null 2>&1
   [ -n "$e2e_wine" ] && wineserver -k >/dev/null 2>&1
   rm -rf "$work"
 }
@@ -115,6 +117,7 @@ browser_stand_in() {
   printf '#!/bin/sh\nprintf "%%s\\n" "$@" > "%s/browser.url"\n' "$work" > browser.sh
   chmod +x browser.sh
   wine reg add 'HKCU\Software\Wine\WineBrowser' /v Browsers /d "$work/browser.sh" /f >/dev/null 2>&1
+  e2e_stand_in=1
 }
 
 # browser_gets URL: "ブラウザで開く" hands the browser exactly URL.
