@@ -32,9 +32,15 @@ if [ ! -f "$dest/$tarball" ] || ! echo "$sha256  $dest/$tarball" | sha256sum -c 
   # The Debian archive that serves this system's packages, for its release.
   codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
   [ -n "$codename" ] || fail "no release codename in /etc/os-release: is this Debian?"
+  # Debian's by the label of its Release file; before the first apt-get
+  # update there is none, and the first source for the release is taken.
   archive=$(apt-get indextargets --format '$(REPO_URI) $(RELEASE) $(LABEL)' \
               'Created-By: Packages' 'Component: main' 2>/dev/null |
             awk -v want="$codename" '$2 == want && $3 == "Debian" { print $1; exit }')
+  [ -n "$archive" ] ||
+    archive=$(apt-get indextargets --no-release-info --format '$(REPO_URI) $(RELEASE)' \
+                'Created-By: Packages' 'Component: main' 2>/dev/null |
+              awk -v want="$codename" '$2 == want { print $1; exit }')
   [ -n "$archive" ] ||
     fail "the system's apt sources name no Debian archive for $codename (main): run apt-get update, or add one"
   apt_dir=$dest/apt
