@@ -107,20 +107,19 @@ static void printUrlCode(const char* url)
     const int first = -QuietZoneModules, end = code.size + QuietZoneModules;
     const bool halfBlocks = drawing == CodeDrawing::HalfBlocks;
     for (int y = first; y < end; y += halfBlocks ? 2 : 1) {
-        int colour = -1;
-        for (int x = first; x < end; ++x) {
-            if (halfBlocks) {
-                if (colour < 0)
-                    setModuleColour(false);
-                colour = 0;
+        if (halfBlocks) {
+            setModuleColour(false);
+            for (int x = first; x < end; ++x)
                 std::fputs(halfBlock(code.dark(x, y), code.dark(x, y + 1)), stdout);
-                continue;
+        } else {
+            int colour = -1;
+            for (int x = first; x < end; ++x) {
+                bool dark = code.dark(x, y);
+                if (colour != dark)
+                    setModuleColour(dark);
+                colour = dark;
+                std::fputs("  ", stdout);
             }
-            bool dark = code.dark(x, y);
-            if (colour != dark)
-                setModuleColour(dark);
-            colour = dark;
-            std::fputs("  ", stdout);
         }
         // Before the line ends, so that no colour runs on to the terminal's edge.
         restoreConsoleColours();
