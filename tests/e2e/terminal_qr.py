@@ -1,8 +1,7 @@
 """Runs harborlight-serve ARGS... in a pseudo-terminal of COLUMNS x LINES
-(default 80 x 24) until it
-has said where it serves, and writes the QR code it drew there as a PGM
-image on stdout, for a decoder to read. Exits 1 when the drawing does not
-fit the terminal."""
+(default 80 x 24) until it has said where it serves, and writes the QR code
+it drew there as a PGM image on stdout, for a decoder to read. Exits 1 when
+the drawing does not fit the terminal."""
 import os, pty, re, select, signal, struct, sys, termios, fcntl, time
 
 columns, lines = int(os.environ.get("COLUMNS", 80)), int(os.environ.get("LINES", 24))

@@ -74,18 +74,6 @@ struct PortHolder {
     bool bound = false;
 };
 
-// The code's square holds whole modules with the quiet zone, each of at least
-// 5 pixels at 100 % and as many more as the scale asks.
-void expectWholeModules(HWND dialog, int dpi)
-{
-    UrlCode code;
-    RECT square;
-    GetClientRect(GetDlgItem(dialog, IDC_QR_CODE), &square);
-    int modules = makeUrlCode(statusUrl, &code) ? code.size + 2 * QuietZoneModules : 0;
-    EXPECT_TRUE(modules && square.right == square.bottom && square.right % modules == 0);
-    EXPECT_GE(square.right * 96, 5 * dpi * modules);
-}
-
 bool answersOnPort()
 {
     WSADATA data;
@@ -423,12 +411,6 @@ TEST_F(MainWindowTest, MenuBarCommandsOpenTheSettingsDialogs)
     EXPECT_EQ(answer.seen()[1].caption, sjis("ログファイルの取得"));
 }
 
-const char* const QrStoppedNote =
-    "ＷＥＢサーバーは停止しています。パネルの「再生」の▲ボタンで開始すると、このＵＲＬでページが開きます。";
-const char* const QrRunningNote = "スマートフォンのカメラで読み取ると、このページが開きます。";
-const char* const QrNoAddressNote = "このパソコンのＩＰアドレスが見つからないため、QRコードを作れません。"
-                                    "ネットワークにつないでから、▲ボタンで開始して下さい。";
-
 TEST_F(MainWindowTest, QrDialogShowsTheUrlOfTheDisplayAndCopiesIt)
 {
     setPort(8080);
@@ -437,8 +419,12 @@ TEST_F(MainWindowTest, QrDialogShowsTheUrlOfTheDisplayAndCopiesIt)
     const std::string url = "http://" + hostText() + ":8080/";
     const char* hostIp = serverSettings.hostIpText;
     struct Case { bool start, address; const char* note; };
-    for (const Case& c : {Case{false, true, QrStoppedNote}, Case{true, true, QrRunningNote},
-                          Case{false, false, QrNoAddressNote}}) {
+    for (const Case& c : {
+             Case{false, true, "ＷＥＢサーバーは停止しています。パネルの「再生」の▲ボタンで開始すると、"
+                               "このＵＲＬでページが開きます。"},
+             Case{true, true, "スマートフォンのカメラで読み取ると、このページが開きます。"},
+             Case{false, false, "このパソコンのＩＰアドレスが見つからないため、QRコードを作れません。"
+                                "ネットワークにつないでから、▲ボタンで開始して下さい。"}}) {
         SCOPED_TRACE(c.note);
         if (c.start)
             SendMessageW(app.button(IDC_START_BUTTON), BM_CLICK, 0, 0);
@@ -451,7 +437,6 @@ TEST_F(MainWindowTest, QrDialogShowsTheUrlOfTheDisplayAndCopiesIt)
             EXPECT_EQ(IsWindowEnabled(GetDlgItem(box, IDC_QR_COPY)) != 0, c.address);
             if (c.address) {
                 EXPECT_EQ(textOf(GetDlgItem(box, IDC_QR_URL)), url);
-                expectWholeModules(box, 96);
                 SendMessageW(GetDlgItem(box, IDC_QR_COPY), BM_CLICK, 0, 0);
                 ASSERT_TRUE(OpenClipboard(nullptr));
                 EXPECT_EQ(static_cast<const char*>(GlobalLock(GetClipboardData(CF_TEXT))), url);
@@ -509,8 +494,16 @@ TEST_F(MainWindowTest, PanelAndDialogsAtTheDisplayScale)
         DialogScript answer;
         answer.then([&](HWND box) {
             expectFont(box, d.points);
-            if (d.command == IDM_SHOW_QR)
-                expectWholeModules(box, dpi);
+            // The code's square: whole modules with the quiet zone, each of at
+            // least 5 pixels at 100 % and as many more as the scale asks.
+            UrlCode code;
+            RECT square = {};
+            if (d.command == IDM_SHOW_QR) {
+                GetClientRect(GetDlgItem(box, IDC_QR_CODE), &square);
+                int modules = makeUrlCode(statusUrl, &code) ? code.size + 2 * QuietZoneModules : 0;
+                EXPECT_TRUE(modules && square.right == square.bottom && square.right % modules == 0);
+                EXPECT_GE(square.right * 96, 5 * dpi * modules);
+            }
             pressButton(box, IDCANCEL);
         });
         SendMessageW(app.mainWindow, WM_COMMAND, d.command, 0);
