@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "server/engine.h"
+#include "server/request_record.h"
 
 thread_local char requestBuffer[RequestCapacity + 1];
 thread_local sockaddr_in clientAddress;
@@ -43,7 +44,8 @@ static void serveConnection(Socket connection, long received)
         return;
     requestBuffer[received] = '\0';
     bool drain = mayHaveUnreadInput(received);
-    handleRequest();
+    recordRequestOpen(clientAddress.sin_addr.s_addr);
+    recordRequestClose(handleRequest());
     if (drain)
         netDrain(connection, LingerMs);
 }
@@ -135,6 +137,7 @@ static bool takeNextRequest(ListenerRun& run, WaitingConnection* next, long* rec
     for (;;) {
         if (run.stopped)
             return false;
+        recordWaitingConnections(run.waitingCount);
         std::uint64_t now = steadyMs();
         bool accepting = mayAccept(run, now);
         if (run.waitingCount == 0 && accepting) {
@@ -160,6 +163,7 @@ static bool takeNextRequest(ListenerRun& run, WaitingConnection* next, long* rec
             if (ready[i]) {
                 *next = run.waiting[i];
                 removeWaiting(run, i);
+                recordWaitingConnections(run.waitingCount);
                 *received = netReceive(next->socket, requestBuffer, RequestCapacity);
                 return true;
             }

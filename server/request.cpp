@@ -3,6 +3,7 @@
 
 #include "platform/files.h"
 #include "server/engine.h"
+#include "server/request_record.h"
 #include "server/text.h"
 
 namespace {
@@ -68,20 +69,26 @@ const ContentTypeRule& contentTypeOf(const char* fileName)
 // written whole (a full disk) is removed again, so that it is not served
 // cut short for good: this request then gets the not-found page, and a later
 // one writes it afresh. Only this file goes: it was created new just now.
-void writeTestPageIfMissing()
+// True when this call wrote it.
+bool writeTestPageIfMissing()
 {
     makeDirectory("DATA");
     FileHandle page = fileCreateNew(DefaultDocument);
     if (page == NoFile)
-        return;
+        return false;
     bool written = fileWrite(page, TestPage, sizeof TestPage - 1);
-    if (!fileClose(page) || !written)
+    if (!fileClose(page) || !written) {
         fileRemove(DefaultDocument);
+        return false;
+    }
+    return true;
 }
 
 int sendNotFound()
 {
-    sendToClient(NotFoundResponse, sizeof NotFoundResponse - 1);
+    constexpr std::size_t BodyBytes = 78;
+    if (sendToClient(NotFoundResponse, sizeof NotFoundResponse - 1))
+        recordRequestBodySent(BodyBytes);
     return -2;
 }
 
@@ -115,11 +122,14 @@ int handleRequest()
     // The test page is looked for only when the open has failed, so that
     // serving an existing page costs no extra call.
     if (file == NoFile && root) {
-        writeTestPageIfMissing();
+        bool wrote = writeTestPageIfMissing();
         file = fileOpenRegular(fileNameBuffer, &size);
+        if (wrote && file != NoFile)
+            recordRequestWroteTestPage();
     }
     if (file == NoFile)
         return sendNotFound();
+    recordRequestFile(size);
 
     const ContentTypeRule& type = contentTypeOf(fileNameBuffer);
     if (type.html && logEnabled == 1) {
@@ -140,6 +150,7 @@ int handleRequest()
     // ends it, and so does the first failed send: the client has gone.
     std::int64_t left = size;
     char* end = out;  // the first piece follows the header
+    char* body = out;
     for (;;) {
         std::size_t room = SendUnit - static_cast<std::size_t>(end - responseBuffer);
         std::size_t want = left < static_cast<std::int64_t>(room) ? static_cast<std::size_t>(left) : room;
@@ -148,11 +159,14 @@ int handleRequest()
             end += got;
             left -= got;
         }
-        if (end > responseBuffer && !sendToClient(responseBuffer, static_cast<std::size_t>(end - responseBuffer)))
-            break;
+        if (end > responseBuffer) {
+            if (!sendToClient(responseBuffer, static_cast<std::size_t>(end - responseBuffer)))
+                break;
+            recordRequestBodySent(static_cast<std::size_t>(end - body));
+        }
         if (got <= 0 || left == 0)
             break;
-        end = responseBuffer;
+        end = body = responseBuffer;
     }
     fileClose(file);
     return 0;

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "server/engine.h"
+#include "server/request_record.h"
 
 std::atomic<std::int32_t> ServerState{Idle};
 
@@ -156,6 +157,7 @@ static void closeListening(ListenerRun& run)
     for (int i = 0; i < run.waitingCount; ++i)
         netClose(run.waiting[i].socket);
     run.waitingCount = 0;
+    recordWaitingConnections(0);
 }
 
 // The stop wakes the listener and lets it close its own connection. A wake

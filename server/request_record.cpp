@@ -1,0 +1,268 @@
+// The record of what the server serves. Finished entries live in a ring of
+// RecordCapacity, numbered in the order they closed; answers in progress in a
+// small table, each with its body bytes in an atomic counter that the
+// listener bumps without the lock.
+#include "server/request_record.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+
+#include "platform/files.h"
+#include "server/engine.h"
+
+namespace {
+
+struct OpenSlot {
+    // Under recordLock.
+    bool used = false;
+    std::uint64_t opened = 0;
+    std::uint64_t receivedMs = 0;
+    RequestEntry entry{};
+    // Written by the slot's listener alone, read by anyone.
+    std::atomic<std::int64_t> bodyBytes{0};
+    std::atomic<std::int64_t> fileSize{-1};
+};
+
+std::mutex recordLock;
+std::condition_variable recordClosed;
+RequestEntry finished[RecordCapacity];
+std::uint64_t closedCount = 0;
+std::uint64_t openedCount = 0;
+std::uint64_t wakeCount = 0;
+int readersWaiting = 0;
+OpenSlot openSlots[RecordOpenCapacity];
+std::atomic<int> waitingNow{0};
+
+// The entry the calling listener has open. Its slot is -1 when the table of
+// answers in progress was full (listeners left behind by stops): the entry is
+// then recorded when it closes, only not seen while in progress.
+struct ThreadEntry {
+    bool open = false;
+    int slot = -1;
+    bool sentAny = false;
+    bool wroteTestPage = false;
+    std::uint64_t receivedMs = 0;
+    std::uint64_t lastSendMs = 0;
+    RequestEntry entry{};
+};
+thread_local ThreadEntry current;
+
+// The request's method and path, as requestBuffer holds them (zero-ended).
+void takeRequestLine(RequestEntry& entry)
+{
+    std::size_t methodLength = std::strcspn(requestBuffer, " ");
+    entry.methodLength = static_cast<std::uint8_t>(std::min<std::size_t>(methodLength, RecordedMethodBytes));
+    std::memcpy(entry.method, requestBuffer, entry.methodLength);
+    // The handler looks up what follows the text's first '/'.
+    const char* path = std::strchr(requestBuffer, '/');
+    std::size_t pathLength = path ? std::strcspn(path, " ") : 0;
+    entry.pathLength = static_cast<std::uint32_t>(pathLength);
+    std::memcpy(entry.path, path ? path : "", std::min<std::size_t>(pathLength, RecordedPathBytes));
+}
+
+RequestResult resultOf(const ThreadEntry& done, int handlerResult)
+{
+    if (handlerResult == -1)
+        return RequestResult::NotGet;
+    if (handlerResult == -2)
+        return done.sentAny ? RequestResult::NotFound : RequestResult::CutOff;
+    if (!done.sentAny || done.entry.bodyBytes < done.entry.fileSize)
+        return RequestResult::CutOff;
+    return done.wroteTestPage ? RequestResult::TestPage : RequestResult::Sent;
+}
+
+} // namespace
+
+void recordRequestOpen(std::uint32_t clientAddress)
+{
+    ThreadEntry& e = current;
+    e.open = true;
+    e.sentAny = false;
+    e.wroteTestPage = false;
+    e.receivedMs = e.lastSendMs = steadyMs();
+    e.entry.number = 0;
+    e.entry.receivedSeconds = clockSeconds();
+    e.entry.clientAddress = clientAddress;
+    takeRequestLine(e.entry);
+    e.entry.result = RequestResult::InProgress;
+    e.entry.bodyBytes = 0;
+    e.entry.fileSize = -1;
+    e.entry.durationMs = 0;
+
+    std::lock_guard<std::mutex> hold(recordLock);
+    e.slot = -1;
+    for (int i = 0; i < RecordOpenCapacity; ++i) {
+        if (!openSlots[i].used) {
+            OpenSlot& slot = openSlots[i];
+            slot.used = true;
+            slot.opened = ++openedCount;
+            slot.receivedMs = e.receivedMs;
+            slot.entry = e.entry;
+            slot.bodyBytes.store(0, std::memory_order_relaxed);
+            slot.fileSize.store(-1, std::memory_order_relaxed);
+            e.slot = i;
+            break;
+        }
+    }
+}
+
+void recordRequestFile(std::int64_t fileSize)
+{
+    current.entry.fileSize = fileSize;
+    if (current.slot >= 0)
+        openSlots[current.slot].fileSize.store(fileSize, std::memory_order_relaxed);
+}
+
+void recordRequestWroteTestPage()
+{
+    current.wroteTestPage = true;
+}
+
+void recordRequestBodySent(std::size_t bytes)
+{
+    ThreadEntry& e = current;
+    e.sentAny = true;
+    e.lastSendMs = steadyMs();
+    e.entry.bodyBytes += static_cast<std::int64_t>(bytes);
+    if (e.slot >= 0)
+        openSlots[e.slot].bodyBytes.store(e.entry.bodyBytes, std::memory_order_relaxed);
+}
+
+void recordRequestClose(int handlerResult)
+{
+    ThreadEntry& e = current;
+    if (!e.open)
+        return;
+    e.open = false;
+    e.entry.result = resultOf(e, handlerResult);
+    e.entry.durationMs = static_cast<std::uint32_t>(std::min<std::uint64_t>(e.lastSendMs - e.receivedMs, UINT32_MAX));
+    bool wake;
+    {
+        std::lock_guard<std::mutex> hold(recordLock);
+        if (e.slot >= 0)
+            openSlots[e.slot].used = false;
+        e.entry.number = ++closedCount;
+        finished[(e.entry.number - 1) % RecordCapacity] = e.entry;
+        wake = readersWaiting > 0;
+    }
+    if (wake)
+        recordClosed.notify_all();
+}
+
+void recordWaitingConnections(int count)
+{
+    waitingNow.store(count, std::memory_order_relaxed);
+}
+
+int waitingConnectionsNow()
+{
+    return waitingNow.load(std::memory_order_relaxed);
+}
+
+int readRequestRecord(std::uint64_t* next, RequestEntry* entries, int capacity, std::uint64_t* missed)
+{
+    std::lock_guard<std::mutex> hold(recordLock);
+    std::uint64_t oldest = closedCount > RecordCapacity ? closedCount - RecordCapacity + 1 : 1;
+    if (*next < 1)
+        *next = 1;
+    if (*next < oldest) {
+        *missed += oldest - *next;
+        *next = oldest;
+    }
+    int count = 0;
+    while (count < capacity && count < RecordReadLimit && *next <= closedCount) {
+        entries[count++] = finished[(*next - 1) % RecordCapacity];
+        ++*next;
+    }
+    return count;
+}
+
+int readRequestsInProgress(RequestEntry* entries, int capacity)
+{
+    const OpenSlot* inOrder[RecordOpenCapacity];
+    int count = 0;
+    std::lock_guard<std::mutex> hold(recordLock);
+    for (const OpenSlot& slot : openSlots) {
+        if (!slot.used)
+            continue;
+        // Oldest first: the table is tiny, so an insertion does.
+        int at = count++;
+        for (; at > 0 && inOrder[at - 1]->opened > slot.opened; --at)
+            inOrder[at] = inOrder[at - 1];
+        inOrder[at] = &slot;
+    }
+    count = std::min(count, capacity);
+    std::uint64_t now = steadyMs();
+    for (int i = 0; i < count; ++i) {
+        RequestEntry& entry = entries[i];
+        entry = inOrder[i]->entry;
+        entry.bodyBytes = inOrder[i]->bodyBytes.load(std::memory_order_relaxed);
+        entry.fileSize = inOrder[i]->fileSize.load(std::memory_order_relaxed);
+        entry.durationMs = static_cast<std::uint32_t>(std::min<std::uint64_t>(now - inOrder[i]->receivedMs, UINT32_MAX));
+    }
+    return count;
+}
+
+bool waitForRequestRecord(std::uint64_t next, int timeoutMs)
+{
+    std::unique_lock<std::mutex> hold(recordLock);
+    const std::uint64_t wakeBefore = wakeCount;
+    auto due = [&] { return closedCount >= next || wakeCount != wakeBefore; };
+    ++readersWaiting;
+    if (timeoutMs < 0)
+        recordClosed.wait(hold, due);
+    else
+        recordClosed.wait_for(hold, std::chrono::milliseconds(timeoutMs), due);
+    --readersWaiting;
+    return closedCount >= next;
+}
+
+void wakeRequestRecordReaders()
+{
+    {
+        std::lock_guard<std::mutex> hold(recordLock);
+        ++wakeCount;
+    }
+    recordClosed.notify_all();
+}
+
+void requestTimeText(const RequestEntry& entry, char* text)
+{
+    std::tm local{};
+    localCalendarTime(entry.receivedSeconds, &local);
+    const int parts[3] = {local.tm_hour, local.tm_min, local.tm_sec};
+    for (int i = 0; i < 3; ++i) {
+        text[3 * i] = static_cast<char>('0' + parts[i] / 10 % 10);
+        text[3 * i + 1] = static_cast<char>('0' + parts[i] % 10);
+        text[3 * i + 2] = i < 2 ? ':' : '\0';
+    }
+}
+
+std::size_t escapeRequestText(const char* bytes, std::size_t kept, bool cut, char* text)
+{
+    static const char Hex[] = "0123456789ABCDEF";
+    char* out = text;
+    for (std::size_t i = 0; i < kept; ++i) {
+        unsigned char c = static_cast<unsigned char>(bytes[i]);
+        if (c == '\\') {
+            *out++ = '\\';
+            *out++ = '\\';
+        } else if (c < 0x20 || c >= 0x7F) {
+            *out++ = '\\';
+            *out++ = 'x';
+            *out++ = Hex[c >> 4];
+            *out++ = Hex[c & 15];
+        } else {
+            *out++ = static_cast<char>(c);
+        }
+    }
+    if (cut)
+        out = static_cast<char*>(std::memcpy(out, "...", 3)) + 3;
+    *out = '\0';
+    return static_cast<std::size_t>(out - text);
+}
