@@ -4,12 +4,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "headless/request_lines.h"
 #include "platform/console.h"
 #include "qr/url_code.h"
 #include "server/server.h"
 
 static const char Usage[] =
-    "Usage: harborlight-serve [--port N] [--log] [--qr]\n"
+    "Usage: harborlight-serve [--port N] [--log] [--qr] [--quiet]\n"
     "\n"
     "Serves the files of DATA/ in the working directory over HTTP/1.0 on the\n"
     "host's IPv4 address, one connection at a time. A request for / writes a\n"
@@ -20,7 +21,16 @@ static const char Usage[] =
     "  --log      append a line per HTML page served to LOG/HarborlightLog_<date>.log\n"
     "  --qr       also draw the URL as a QR code, for a phone's camera to open\n"
     "             (in a terminal only; elsewhere a line says why not)\n"
+    "  --quiet    print no line for each request served\n"
     "  --help     show this text\n"
+    "\n"
+    "Each request served prints a line once it is answered: its time, the\n"
+    "client, the method and path as they came (bytes that are not plain ASCII\n"
+    "as \\xNN), and what went out:\n"
+    "  10:12:03 10.0.0.7 GET /photo.jpg sent 1234567 bytes in 0.12 s\n"
+    "  10:12:04 10.0.0.7 GET /missing.png not found\n"
+    "When the output takes nothing for a while (a terminal paused with Ctrl-S),\n"
+    "lines are left out and one line says how many; serving goes on.\n"
     "\n"
     "Runs until Ctrl-C (or SIGTERM; Ctrl-Break on Windows), then stops the\n"
     "server and exits with 0. Exit code 1: the server could not start; 2: bad\n"
@@ -130,7 +140,7 @@ static void printUrlCode(const char* url)
 int main(int argc, char** argv)
 {
     int port = 80;
-    bool portGiven = false, log = false, qr = false;
+    bool portGiven = false, log = false, qr = false, quiet = false;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
             std::fputs(Usage, stdout);
@@ -139,6 +149,8 @@ int main(int argc, char** argv)
             log = true;
         } else if (!std::strcmp(argv[i], "--qr")) {
             qr = true;
+        } else if (!std::strcmp(argv[i], "--quiet")) {
+            quiet = true;
         } else if (!std::strcmp(argv[i], "--port")) {
             if (i + 1 >= argc)
                 return badUsage("--port needs a number", "");
@@ -173,10 +185,21 @@ int main(int argc, char** argv)
     if (qr)
         printUrlCode(url);
     std::printf("Logging is %s. Press Ctrl-C to stop.\n", log ? "on (LOG/)" : "off");
+    // From here on only the writer's thread writes to standard output, past
+    // stdio, so that nothing else can block on it: stdio has nothing left to
+    // flush at exit.
     std::fflush(stdout);
+    bool writing = startRequestLines(!quiet);
 
     waitForTerminationSignal();
     stopServer(serverSettings);
-    std::printf("Stopped.\n");
+    // An output that takes nothing gets no more time than this: Ctrl-C ends
+    // the program within two seconds, also after a stop that waited for a
+    // file read.
+    constexpr int LastWriteMs = 500;
+    if (writing)
+        endRequestLines("Stopped.\n", LastWriteMs);
+    else
+        std::printf("Stopped.\n");
     return 0;
 }

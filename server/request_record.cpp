@@ -208,11 +208,10 @@ int readRequestsInProgress(RequestEntry* entries, int capacity)
     return count;
 }
 
-bool waitForRequestRecord(std::uint64_t next, int timeoutMs)
+bool waitForRequestRecord(std::uint64_t next, std::uint64_t wakesSeen, int timeoutMs)
 {
     std::unique_lock<std::mutex> hold(recordLock);
-    const std::uint64_t wakeBefore = wakeCount;
-    auto due = [&] { return closedCount >= next || wakeCount != wakeBefore; };
+    auto due = [&] { return closedCount >= next || wakeCount != wakesSeen; };
     ++readersWaiting;
     if (timeoutMs < 0)
         recordClosed.wait(hold, due);
@@ -220,6 +219,12 @@ bool waitForRequestRecord(std::uint64_t next, int timeoutMs)
         recordClosed.wait_for(hold, std::chrono::milliseconds(timeoutMs), due);
     --readersWaiting;
     return closedCount >= next;
+}
+
+std::uint64_t requestRecordWakes()
+{
+    std::lock_guard<std::mutex> hold(recordLock);
+    return wakeCount;
 }
 
 void wakeRequestRecordReaders()

@@ -86,10 +86,12 @@ constexpr int RecordReadLimit = 256;
 int readRequestRecord(std::uint64_t* next, RequestEntry* entries, int capacity, std::uint64_t* missed);
 // Copies the answers in progress, oldest first. Gives their count.
 int readRequestsInProgress(RequestEntry* entries, int capacity);
-// Sleeps until an entry numbered `next` or later has closed,
-// wakeRequestRecordReaders is called, or `timeoutMs` has passed (-1: no
-// limit). True when such an entry is there.
-bool waitForRequestRecord(std::uint64_t next, int timeoutMs);
+// Sleeps until an entry numbered `next` or later has closed, until
+// wakeRequestRecordReaders has been called since requestRecordWakes gave
+// `wakesSeen`, or for `timeoutMs` (-1: no limit). True when such an entry is
+// there.
+bool waitForRequestRecord(std::uint64_t next, std::uint64_t wakesSeen, int timeoutMs);
+std::uint64_t requestRecordWakes();
 void wakeRequestRecordReaders();
 
 // "HH:MM:SS" of the entry's receipt in local time, as the access log

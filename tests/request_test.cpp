@@ -1,6 +1,8 @@
 // Requests answered by a running server, seen from a client outside.
 #include "support.h"
 
+#include "server/request_record.h"
+
 #include <algorithm>
 #include <cstring>
 #include <ctime>
@@ -286,4 +288,112 @@ TEST_F(Requests, OnlyRegularFilesAreServedAndLinksAreFollowed)
     // Removed by the host: std::filesystem under Wine gets past neither a FIFO
     // nor a link to a device.
     hostShell("rm -f DATA/pipe.txt DATA/zero.txt DATA/link.txt DATA/out.txt DATA/index.html");
+}
+
+namespace {
+
+// Every finished entry of the record from `*next` on.
+std::vector<RequestEntry> readRecord(std::uint64_t* next, std::uint64_t* missed)
+{
+    std::vector<RequestEntry> all;
+    RequestEntry some[RecordReadLimit];
+    while (int count = readRequestRecord(next, some, RecordReadLimit, missed))
+        all.insert(all.end(), some, some + count);
+    return all;
+}
+
+std::string escaped(const RequestEntry& entry)
+{
+    char text[RecordedEscapedBytes];
+    std::size_t kept = std::min<std::size_t>(entry.pathLength, RecordedPathBytes);
+    return std::string(text, escapeRequestText(entry.path, kept, entry.pathLength > kept, text));
+}
+
+} // namespace
+
+// Each request served leaves one entry with what went out; a connection
+// that never sends is no entry, only counted while it waits aside.
+TEST_F(Requests, TheRecordHoldsEveryResult)
+{
+    std::uint64_t next = 1, missed = 0;
+    readRecord(&next, &missed);
+    std::uint16_t port = start();
+    writeSparseFile("DATA/big.bin", 64 << 20);
+    std::string longPath = "\x1b[2J\\" + std::string(300, 'a');
+
+    ask(port, get(""));
+    ask(port, get(""));
+    ask(port, get("missing.png"));
+    ask(port, "POST / HTTP/1.0\r\n\r\n");
+    ask(port, get(longPath));
+    {
+        Client silent(port);
+        Client leaving(port);
+        ASSERT_TRUE(leaving.send(get("big.bin")));
+        ASSERT_EQ(leaving.receiveSome(5000).size(), 5000u);
+        RequestEntry open[RecordOpenCapacity];
+        ASSERT_EQ(readRequestsInProgress(open, RecordOpenCapacity), 1);
+        EXPECT_EQ(std::string(open[0].path, open[0].pathLength), "/big.bin");
+        EXPECT_EQ(open[0].fileSize, 64 << 20);
+        EXPECT_GE(open[0].bodyBytes, 5000 - 63);
+        EXPECT_EQ(waitingConnectionsNow(), 1);
+        leaving.abort();
+        ASSERT_TRUE(waitForRequestRecord(next + 5, requestRecordWakes(), 10000));
+    }
+
+    std::vector<RequestEntry> entries = readRecord(&next, &missed);
+    ASSERT_EQ(entries.size(), 6u);
+    EXPECT_EQ(missed, 0u);
+    struct Expected {
+        const char* method;
+        const char* path;
+        RequestResult result;
+        std::int64_t bodyBytes, fileSize;
+    };
+    const Expected expected[] = {
+        {"GET", "/", RequestResult::TestPage, 279, 279},
+        {"GET", "/", RequestResult::Sent, 279, 279},
+        {"GET", "/missing.png", RequestResult::NotFound, 78, -1},
+        {"POST", "/", RequestResult::NotGet, 0, -1},
+        {"GET", "/\\x1B[2J\\\\aaaa", RequestResult::NotFound, 78, -1},
+        {"GET", "/big.bin", RequestResult::CutOff, -1, 64 << 20},
+    };
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const RequestEntry& entry = entries[i];
+        const Expected& want = expected[i];
+        EXPECT_EQ(std::string(entry.method, entry.methodLength), want.method) << i;
+        EXPECT_EQ(escaped(entry).substr(0, std::strlen(want.path)), want.path) << i;
+        EXPECT_EQ(entry.result, want.result) << i;
+        if (want.bodyBytes >= 0) {
+            EXPECT_EQ(entry.bodyBytes, want.bodyBytes) << i;
+        }
+        EXPECT_EQ(entry.fileSize, want.fileSize) << i;
+        EXPECT_EQ(entry.clientAddress, netParseAddress("10.231.0.1")) << i;
+        EXPECT_LT(entry.durationMs, 10000u) << i;
+    }
+    // The long path: 200 of its 306 bytes kept, escaped, and marked as cut.
+    EXPECT_EQ(entries[4].pathLength, 306u);
+    EXPECT_EQ(escaped(entries[4]), "/\\x1B[2J\\\\" + std::string(194, 'a') + "...");
+    EXPECT_GT(entries[5].bodyBytes, 5000 - 63);
+    EXPECT_LT(entries[5].bodyBytes, 64 << 20);
+}
+
+// However many requests come, the record holds the last RecordCapacity, and
+// a reader that fell behind learns how many it missed.
+TEST_F(Requests, TheRecordKeepsTheLastThousand)
+{
+    std::uint64_t next = 1, missed = 0;
+    readRecord(&next, &missed);
+    const std::uint64_t first = next;
+    for (int i = 0; i < 2500; ++i) {
+        std::snprintf(requestBuffer, sizeof requestBuffer, "GET /%d HTTP/1.0\r\n\r\n", i);
+        recordRequestOpen(0);
+        recordRequestClose(-2);
+    }
+    missed = 0;
+    std::vector<RequestEntry> entries = readRecord(&next, &missed);
+    ASSERT_EQ(entries.size(), static_cast<std::size_t>(RecordCapacity));
+    EXPECT_EQ(missed, 2500u - RecordCapacity);
+    EXPECT_EQ(entries.front().number, first + 1500);
+    EXPECT_EQ(std::string(entries.back().path, entries.back().pathLength), "/2499");
 }

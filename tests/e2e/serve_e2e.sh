@@ -171,6 +171,8 @@ grep -q '^Content-Type: image/jpeg$' photo.headers && grep -q '^Content-Length: 
 
 printf 'HEAD / HTTP/1.0\r\n\r\n' | raw > head.answer
 [ ! -s head.answer ] && pass "HEAD gets nothing" || fail "HEAD got an answer"
+# A request that would colour and clear the terminal it is printed on.
+printf 'GET /\x1b[31m\x1b[2J\xe5\x86\x99 HTTP/1.0\r\n\r\n' | raw > escape.answer
 
 # Hostile paths: all refused alike, nothing outside DATA reaches the client.
 echo secret > secret.txt
@@ -214,6 +216,14 @@ for _ in $(seq 1 100); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; do
 wait "$app_pid"; status=$?
 app_pid=
 [ $status = 0 ] && grep -q Stopped serve.out && pass "SIG$stop_signal: exit 0" || fail "SIG$stop_signal gave $status"
+# A line for each request, as it ended; of a request's bytes none as it came.
+time_re='[0-2][0-9]:[0-5][0-9]:[0-5][0-9] 10\.231\.0\.1'
+for line in "GET / test page, 279 bytes" "GET /missing.txt not found" \
+    "GET /photo.JPG sent 3000 bytes in [0-9]+\.[0-9][0-9] s" "HEAD / not GET" \
+    'GET /\.\.\\\\secret\.txt not found' 'GET /\\x1B\[31m\\x1B\[2J\\xE5\\x86\\x99 not found'; do
+  grep -qE "^$time_re $line\$" serve.out && pass "request line: $line" || fail "no request line: $line"
+done
+LC_ALL=C grep -q $'\x1b' serve.out && fail "an escape reached the output" || pass "no escape in the output"
 printf 'GET / HTTP/1.0\r\n\r\n' | raw > /dev/null 2>&1 && fail "port still open after stop" || pass "port closed after stop"
 
 # Nothing else lies in the working directory.
@@ -231,6 +241,58 @@ if start_serve --port "$port"; then
   [ $status = 0 ] && pass "storm: every answer exact, none lost" || fail "storm gave $status"
   stop_serve
 fi
+cd "$work" || exit 1
+
+# --- an output that takes nothing ----------------------------------------------
+# Standard output a pipe that nobody reads: serving goes on, the lines left
+# out meanwhile are counted once the output moves again, and with the pipe
+# full once more Ctrl-C still ends the program within two seconds.
+mkdir "$work/stalled" && cd "$work/stalled" || exit 1
+e2e_python - "$host" "$port" ${wine:+wine} "$serve_path" --port "$port" > stalled.out <<'PYTHON'; status=$?
+import os, re, signal, socket, subprocess, sys, threading, time
+host, port, command = sys.argv[1], int(sys.argv[2]), sys.argv[3:]
+out, into = os.pipe()
+server = subprocess.Popen(command, stdout=into, stderr=subprocess.DEVNULL)
+os.close(into)
+seen = b""
+while b"Ctrl-C" not in seen:
+    seen += os.read(out, 4096)
+def ask(name):
+    with socket.create_connection((host, port), timeout=10) as s:
+        s.sendall(b"GET /" + name + b" HTTP/1.0\r\n\r\n")
+        while s.recv(65536):
+            pass
+def stall(count):  # long lines fill the pipe soon
+    begun = time.time()
+    for i in range(count):
+        ask(b"%d-" % i + b"x" * 190)
+    return time.time() - begun
+print("served 3000 with nobody reading in %.1f s" % stall(3000))
+def read():
+    global seen
+    while b"... " not in seen or b" /moved not found\n" not in seen:
+        got = os.read(out, 65536)
+        if not got:
+            return
+        seen += got
+reader = threading.Thread(target=read, daemon=True)
+reader.start()
+ask(b"moved")
+reader.join(20)
+moved = not reader.is_alive()
+shown = re.findall(rb"\.\.\. (\d+) requests not shown", seen)
+print("then shown: %d lines, and %s left out" % (seen.count(b"\n"), shown))
+stall(1000)
+begun = time.time()
+server.send_signal(signal.SIGINT)
+server.wait(10)
+took = time.time() - begun
+print("stopped with the pipe full in %.2f s, exit %d" % (took, server.returncode))
+sys.exit(0 if shown and moved and took < 2 and server.returncode == 0 else 1)
+PYTHON
+sed 's/^/  /' stalled.out
+[ $status = 0 ] && pass "an output that takes nothing holds neither serving nor the stop" ||
+  fail "an output that takes nothing"
 cd "$work" || exit 1
 
 # --- the address the LAN can reach --------------------------------------------

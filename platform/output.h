@@ -1,0 +1,12 @@
+// Standard output written directly, past stdio: for a thread of its own
+// that may block in it (a pipe nobody reads, a terminal paused with Ctrl-S)
+// while every other thread goes on.
+#pragma once
+
+#include <cstddef>
+
+// A terminal or console, where a person reads each line as it comes.
+bool standardOutputIsTerminal();
+// Writes all `size` bytes; false when standard output refuses them (closed,
+// a full disk). May block for as long as the reader takes.
+bool writeStandardOutput(const char* data, std::size_t size);
