@@ -335,7 +335,8 @@ TEST_F(Requests, TheRecordHoldsEveryResult)
         ASSERT_EQ(readRequestsInProgress(open, RecordOpenCapacity), 1);
         EXPECT_EQ(std::string(open[0].path, open[0].pathLength), "/big.bin");
         EXPECT_EQ(open[0].fileSize, 64 << 20);
-        EXPECT_GE(open[0].bodyBytes, 5000 - 63);
+        // The last sends the client read may not be counted yet.
+        EXPECT_GE(open[0].bodyBytes, 5000 - 63 - 2 * 1024);
         EXPECT_EQ(waitingConnectionsNow(), 1);
         leaving.abort();
         ASSERT_TRUE(waitForRequestRecord(next + 5, requestRecordWakes(), 10000));
