@@ -1,9 +1,9 @@
 #include "qr/url_code.h"
 
+#include <cstdint>
 #include <cstdio>
-#include <exception>
 
-#include <qrcodegen.hpp>
+#include <qrcodegen.h>
 
 bool formatServerUrl(char* text, std::size_t size, const char* hostIpText, int port)
 {
@@ -14,21 +14,21 @@ bool formatServerUrl(char* text, std::size_t size, const char* hostIpText, int p
 
 bool makeUrlCode(const char* url, UrlCode* code)
 {
-    using qrcodegen::QrCode;
-    using qrcodegen::QrSegment;
-    // Version 10 is the largest that UrlCode holds. The library throws when
-    // the text does not fit, and only then; nothing of ours does.
+    // Version 10 is the largest that UrlCode holds; the library works in
+    // buffers of that version's size, and says false when the text does not
+    // fit in it.
     constexpr int MaxVersion = (UrlCode::MaxSize - 17) / 4;
-    try {
-        QrCode made = QrCode::encodeSegments(QrSegment::makeSegments(url), QrCode::Ecc::MEDIUM,
-                                             1, MaxVersion);
-        code->size = made.getSize();
-        for (int y = 0; y < code->size; ++y)
-            for (int x = 0; x < code->size; ++x)
-                code->modules[y][x] = made.getModule(x, y);
-        return true;
-    } catch (const std::exception&) {
+    constexpr std::size_t BufferLength = qrcodegen_BUFFER_LEN_FOR_VERSION(MaxVersion);
+    std::uint8_t scratch[BufferLength];
+    std::uint8_t made[BufferLength];
+    if (!qrcodegen_encodeText(url, scratch, made, qrcodegen_Ecc_MEDIUM, qrcodegen_VERSION_MIN, MaxVersion,
+                              qrcodegen_Mask_AUTO, true)) {
         code->size = 0;
         return false;
     }
+    code->size = qrcodegen_getSize(made);
+    for (int y = 0; y < code->size; ++y)
+        for (int x = 0; x < code->size; ++x)
+            code->modules[y][x] = qrcodegen_getModule(made, x, y);
+    return true;
 }

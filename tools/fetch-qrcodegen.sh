@@ -1,12 +1,13 @@
 #!/bin/sh
-# Fetches the C++ source of the QR code encoder that the Windows build
+# Fetches the C source of the QR code encoder that the Windows build
 # compiles: Nayuki's QR Code generator, the release Debian packages
-# (qr-code-generator 1.8.0-1.1, whose libqrcodegencpp-dev the native build
+# (qr-code-generator 1.8.0-1.1, whose libqrcodegen-dev the native build
 # links), from Debian's source archive. The archive is the one the system's
 # own apt sources name; the deb-src list, apt's lists and the download live
 # in DEST alone, so the system's apt configuration stays as it is. The file
 # is checked against its known SHA-256 and unpacked in DEST. Does nothing
-# when DEST already holds it.
+# when DEST already holds it unpacked (a folder unpacked before the C source
+# was used holds only the C++ one, and is unpacked again).
 # Usage: tools/fetch-qrcodegen.sh [DEST]   (default: build/third_party)
 set -eu
 cd "$(dirname "$0")/.."
@@ -24,7 +25,8 @@ fail() {
 
 mkdir -p "$dest"
 dest=$(cd "$dest" && pwd)
-if [ -f "$dest/$unpacked/cpp/qrcodegen.cpp" ] && [ -f "$dest/$tarball" ]; then
+if [ -f "$dest/$unpacked/c/qrcodegen.c" ] && [ -f "$dest/$unpacked/c/qrcodegen.h" ] &&
+   [ -f "$dest/$unpacked/Readme.markdown" ] && [ -f "$dest/$tarball" ]; then
   exit 0
 fi
 
@@ -61,6 +63,6 @@ if [ ! -f "$dest/$tarball" ] || ! echo "$sha256  $dest/$tarball" | sha256sum -c 
 fi
 
 rm -rf "${dest:?}/$unpacked"
-tar -xzf "$dest/$tarball" -C "$dest" "$unpacked/cpp/qrcodegen.cpp" "$unpacked/cpp/qrcodegen.hpp" \
+tar -xzf "$dest/$tarball" -C "$dest" "$unpacked/c/qrcodegen.c" "$unpacked/c/qrcodegen.h" \
   "$unpacked/Readme.markdown"
 echo "fetch-qrcodegen: $dest/$unpacked"

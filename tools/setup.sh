@@ -11,9 +11,9 @@
 set -eu
 purpose=${1:-test}
 
-# libqrcodegencpp-dev: the QR code encoder, which both programs draw the URL
+# libqrcodegen-dev: the QR code encoder (C), which both programs draw the URL
 # with.
-packages="cmake ninja-build g++ pkg-config libqrcodegencpp-dev"
+packages="cmake ninja-build g++ pkg-config libqrcodegen-dev"
 # Recommended packages too, but not for the headless server: g++'s would
 # bring fonts and image libraries (libc-devtools, libgd3) that it never uses.
 recommends=""
