@@ -125,6 +125,7 @@ static void printUrlCode(const char* url)
         restoreConsoleColours();
         std::fputs("\n", stdout);
     }
+    restoreConsoleMode();
 }
 
 int main(int argc, char** argv)
@@ -155,7 +156,6 @@ int main(int argc, char** argv)
     }
 
     catchTerminationSignals();
-    useUtf8Console();
     initServer();
     if (portGiven)
         setPort(port);

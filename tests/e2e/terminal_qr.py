@@ -1,42 +1,135 @@
-"""Runs harborlight-serve ARGS... in a pseudo-terminal of COLUMNS x LINES
-(default 80 x 24) until it has said where it serves, and writes the QR code
-it drew there as a PGM image on stdout, for a decoder to read. Exits 1 when
-the drawing does not fit the terminal."""
-import os, pty, re, select, signal, struct, sys, termios, fcntl, time
+"""Runs PROGRAM ARGS... in a pseudo-terminal of COLUMNS x LINES (default
+80 x 24) until it has said where it serves, and shows its output on a
+terminal of the unkind sort: a dark scheme (the default background near black,
+the default foreground light grey), a line that wraps as soon as it is full
+(as Windows' console does), and, under a Japanese, Chinese or Korean locale,
+the block characters two cells wide. Writes OUT.raw, the bytes as written,
+and OUT.pgm, the terminal's cells in a dark frame and nothing else, for a
+decoder to read; prints which drawing it saw ("drawing: half blocks", "blank
+pairs" or "none") and then the text of the lines, as written before any
+wrap.
+Usage: terminal_qr.py OUT PROGRAM ARGS..."""
+import fcntl, os, pty, re, select, signal, struct, sys, termios, time, unicodedata
 
+out_name, command = sys.argv[1], sys.argv[2:]
 columns, lines = int(os.environ.get("COLUMNS", 80)), int(os.environ.get("LINES", 24))
 pid, fd = pty.fork()
 if pid == 0:
     fcntl.ioctl(sys.stdout.fileno(), termios.TIOCSWINSZ, struct.pack("HHHH", lines, columns, 0, 0))
-    os.environ["TERM"] = "xterm"
-    os.execv(sys.argv[1], sys.argv[1:])
-out, deadline = b"", time.monotonic() + 15
+    os.environ.setdefault("TERM", "xterm")
+    os.execvp(command[0], command)
+out, deadline = b"", time.monotonic() + 30
 while b"Logging is" not in out and time.monotonic() < deadline:
     if select.select([fd], [], [], 0.5)[0]:
         try:
             out += os.read(fd, 65536)
         except OSError:
             break
-os.kill(pid, signal.SIGTERM)
+os.kill(pid, signal.SIGINT if "wine" in os.path.basename(command[0]) else signal.SIGTERM)
 os.waitpid(pid, 0)
+with open(out_name + ".raw", "wb") as raw:
+    raw.write(out)
 
-# Each cell is one pixel wide and two high: a half block sets the pixels of
-# its halves, a blank pair is a square of two cells in its background.
-said = out.decode().split("\r\n")
-rows, dark_background = [], False
-for line in said[1:said.index(next(l for l in said if l.startswith("Logging is")))]:
-    top, bottom = [], []
-    for sgr, cell in re.findall(r"\x1b\[([0-9;]*)m|(.)", line):
-        if sgr:
-            dark_background = "40" in sgr.split(";")
-        elif cell:
-            top.append(dark_background or cell in "\u2580\u2588")
-            bottom.append(dark_background or cell in "\u2584\u2588")
-    rows += [top, bottom]
-width = max(len(r) for r in rows)
-if width > columns or len(said) > lines:
-    sys.exit(f"the drawing is {width} columns wide and {len(said)} lines high")
-scale = 4
-image = b"".join(bytes(0 if dark else 255 for dark in row for _ in range(scale)).ljust(width * scale, b"\xff")
-                 * scale for row in rows)
-sys.stdout.buffer.write(b"P5 %d %d 255\n" % (width * scale, len(rows) * scale) + image)
+# The 16 colours as xterm has them, as grey levels.
+palette = [(0, 0, 0), (205, 0, 0), (0, 205, 0), (205, 205, 0), (0, 0, 238), (205, 0, 205), (0, 205, 205),
+           (229, 229, 229), (127, 127, 127), (255, 0, 0), (0, 255, 0), (255, 255, 0), (92, 92, 255),
+           (255, 0, 255), (0, 255, 255), (255, 255, 255)]
+grey = lambda r, g, b: (299 * r + 587 * g + 114 * b) // 1000
+default_foreground, default_background = 204, 12
+
+
+def colour(params):
+    """The grey of an RGB colour (38;2 or 48;2) and the parameters left."""
+    if params[:1] == ["2"] and len(params) >= 4:
+        return grey(*(int(p or 0) for p in params[1:4])), params[4:]
+    return None, params[2:]
+
+
+locale = os.environ.get("LC_ALL") or os.environ.get("LC_CTYPE") or os.environ.get("LANG") or ""
+east_asian = locale[:2] in ("ja", "ko", "zh")
+# Each cell: its character and the grey of its upper and lower halves.
+# Rows continued by a wrap, for the text of whole lines.
+screen, wrapped, x, y = [], set(), 0, 0
+foreground, background = default_foreground, default_background
+block_seen = colour_seen = False
+
+
+def put(char):
+    global x, y, block_seen
+    wide = unicodedata.east_asian_width(char) in ("W", "F") or (
+        east_asian and unicodedata.east_asian_width(char) == "A")
+    if x + 1 + wide > columns:
+        wrapped.add(y)
+        x, y = 0, y + 1
+    while len(screen) <= y:
+        screen.append([(" ", default_background, default_background)] * columns)
+    top = foreground if char in "\u2580\u2588" else background
+    bottom = foreground if char in "\u2584\u2588" else background
+    block_seen |= char in "\u2580\u2584\u2588"
+    for cell in range(1 + wide):
+        screen[y][x] = (char if cell == 0 else "", top, bottom)
+        x += 1
+    # A full line wraps at once: the next line break leaves an empty line.
+    if x == columns:
+        wrapped.add(y)
+        x, y = 0, y + 1
+
+
+def select_graphics(params):
+    """Applies one SGR's parameters to the colours of the next cells."""
+    global foreground, background
+    params = params.split(";")
+    while params:
+        n, params = int(params[0] or 0), params[1:]
+        if n == 0:
+            foreground, background = default_foreground, default_background
+        elif n in (38, 48):
+            value, params = colour(params)
+            if value is not None and n == 38:
+                foreground = value
+            elif value is not None:
+                background = value
+        elif n == 39:
+            foreground = default_foreground
+        elif n == 49:
+            background = default_background
+        elif 30 <= n <= 37 or 90 <= n <= 97:
+            foreground = grey(*palette[n - 30 if n < 90 else n - 82])
+        elif 40 <= n <= 47 or 100 <= n <= 107:
+            background = grey(*palette[n - 40 if n < 100 else n - 92])
+
+
+for sgr, final, control, char in re.findall(r"\x1b\[([0-9;?]*)([A-Za-z])|([\r\n\b\t])|(.)",
+                                            out.decode("utf-8", "replace"), re.S):
+    if final == "m":
+        select_graphics(sgr)
+        colour_seen = True
+    elif control == "\r":
+        x = 0
+    elif control == "\n":
+        y += 1
+    elif control == "\b":
+        x = max(0, x - 1)
+    elif control == "\t":
+        x = min(columns - 1, x + 8 - x % 8)
+    elif char and char != "\x1b":
+        put(char)
+
+print("drawing:", "half blocks" if block_seen else "blank pairs" if colour_seen else "none")
+text = "".join("".join(cell[0] for cell in row) if y in wrapped else "".join(cell[0] for cell in row).rstrip() + "\n"
+               for y, row in enumerate(screen))
+print("\n".join(line for line in text.split("\n") if line.strip()))
+
+# Each cell is one pixel wide and two high, in a frame of the terminal's
+# background as wide as a quiet zone, so that the frame adds no light margin.
+frame, scale = 4, 4
+width = columns + 2 * frame
+rows = [[default_background] * width] * (2 * frame)
+for row in screen:
+    for half in (1, 2):
+        rows.append([default_background] * frame + [cell[half] for cell in row] + [default_background] * frame)
+rows += [[default_background] * width] * (2 * frame)
+with open(out_name + ".pgm", "wb") as image:
+    image.write(b"P5 %d %d 255\n" % (width * scale, len(rows) * scale))
+    for row in rows:
+        image.write(bytes(value for value in row for _ in range(scale)) * scale)
