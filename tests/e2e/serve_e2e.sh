@@ -137,9 +137,10 @@ grep -qF "Logging is on (LOG/)" serve.out && pass "logging on is said" || fail "
 tr -d '\r' <serve.out | grep -qx "No QR code: standard output is not a $([ -n "$wine" ] && echo console || echo terminal)." &&
   pass "--qr into a file: one line says why" || fail "--qr into a file: $(cat serve.out)"
 # In a terminal a decoder reads the URL off the terminal's cells alone, on a
-# dark scheme (tests/e2e/terminal_qr.py): half blocks in 80 x 24, here in
-# RGB; blank pairs where an East Asian locale would draw half blocks wide; and
-# none where the code and a column to spare do not fit (the URL below,
+# dark scheme (tests/e2e/terminal_qr.py), and 4 light modules lie around the
+# code, which a phone needs where zbar does not: half blocks in 80 x 24, here
+# in RGB; blank pairs where an East Asian locale would draw half blocks wide;
+# and none where the code and a column to spare do not fit (the URL below,
 # version 2, is 25 + 8 modules wide), with one line saying so. The bytes of a
 # light module are checked too.
 if [ -z "$wine" ]; then
@@ -155,8 +156,8 @@ if [ -z "$wine" ]; then
         pass "$terminal: no code, one line says why" || fail "$terminal: read '$qr_read', said $(cat qr.out)"
       continue
     fi
-    [ "$qr_read" = "$qr_url" ] && grep -qx "drawing: $drawing" qr.out &&
-      pass "$terminal: $drawing, read $qr_read" || fail "$terminal: read '$qr_read', $(head -1 qr.out)"
+    [ "$qr_read" = "$qr_url" ] && grep -qx "drawing: $drawing" qr.out && grep -qx "quiet zone: 4 modules" qr.out &&
+      pass "$terminal: $drawing, read $qr_read" || fail "$terminal: read '$qr_read', $(head -2 qr.out)"
     # shellcheck disable=SC2059
     grep -qF "$(printf "$module")" qr.raw && pass "$terminal: a light module's bytes" ||
       fail "$terminal: no light module written as $module"

@@ -6,8 +6,8 @@ the default foreground light grey), a line that wraps as soon as it is full
 the block characters two cells wide. Writes OUT.raw, the bytes as written,
 and OUT.pgm, the terminal's cells in a dark frame and nothing else, for a
 decoder to read; prints which drawing it saw ("drawing: half blocks", "blank
-pairs" or "none") and then the text of the lines, as written before any
-wrap.
+pairs" or "none"), the light modules around the code ("quiet zone: 4
+modules") and the text of the lines, as written before any wrap.
 Usage: terminal_qr.py OUT PROGRAM ARGS..."""
 import fcntl, os, pty, re, select, signal, struct, sys, termios, time, unicodedata
 
@@ -115,19 +115,42 @@ for sgr, final, control, char in re.findall(r"\x1b\[([0-9;?]*)([A-Za-z])|([\r\n\
     elif char and char != "\x1b":
         put(char)
 
-print("drawing:", "half blocks" if block_seen else "blank pairs" if colour_seen else "none")
+# Each cell is one pixel wide and two high.
+pixels = [[cell[half] for cell in row] for row in screen for half in (1, 2)]
+
+
+def quiet_zone(module):
+    """How many rings of light modules lie around the code's dark ones, which
+    the terminal's own background (not black) does not count among."""
+    dark = [(x, y) for y, row in enumerate(pixels) for x, value in enumerate(row)
+            if value < 128 and value != default_background]
+    if not dark:
+        return 0
+    left, right = min(x for x, _ in dark), max(x for x, _ in dark)
+    top, bottom = min(y for _, y in dark), max(y for _, y in dark)
+    light = lambda x, y: 0 <= y < len(pixels) and 0 <= x < columns and pixels[y][x] >= 128
+    rings = 0
+    while rings < 8 and all(light(x, y) for ring in range(rings * module, (rings + 1) * module)
+                            for x in range(left - ring - 1, right + ring + 2)
+                            for y in range(top - ring - 1, bottom + ring + 2)
+                            if not (left - ring <= x <= right + ring and top - ring <= y <= bottom + ring)):
+        rings += 1
+    return rings
+
+
+drawing = "half blocks" if block_seen else "blank pairs" if colour_seen else "none"
+print("drawing:", drawing)
+print("quiet zone:", quiet_zone(1 if block_seen else 2), "modules")
 text = "".join("".join(cell[0] for cell in row) if y in wrapped else "".join(cell[0] for cell in row).rstrip() + "\n"
                for y, row in enumerate(screen))
 print("\n".join(line for line in text.split("\n") if line.strip()))
 
-# Each cell is one pixel wide and two high, in a frame of the terminal's
-# background as wide as a quiet zone, so that the frame adds no light margin.
+# The cells in a frame of the terminal's background as wide as a quiet zone,
+# so that the frame adds no light margin.
 frame, scale = 4, 4
 width = columns + 2 * frame
 rows = [[default_background] * width] * (2 * frame)
-for row in screen:
-    for half in (1, 2):
-        rows.append([default_background] * frame + [cell[half] for cell in row] + [default_background] * frame)
+rows += [[default_background] * frame + row + [default_background] * frame for row in pixels]
 rows += [[default_background] * width] * (2 * frame)
 with open(out_name + ".pgm", "wb") as image:
     image.write(b"P5 %d %d 255\n" % (width * scale, len(rows) * scale))
