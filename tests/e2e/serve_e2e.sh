@@ -166,6 +166,31 @@ C.UTF-8 truecolor 80 24 18081 half_blocks \e[38;2;0;0;0m\e[48;2;255;255;255m\x20
 ja_JP.UTF-8 - 100 50 80 blank_pairs \e[30;107m\x20\x20
 C.UTF-8 - 33 24 18081 none -
 EOF
+else
+  # The console's code page stays the user's: a change would outlive the
+  # program, and a killed one could not put it back.
+  x86_64-w64-mingw32-objdump -p "$serve_path" | grep -qw SetConsoleOutputCP &&
+    fail "harborlight-serve.exe imports SetConsoleOutputCP" || pass "the console's code page is left alone"
+  # Wine's console in a terminal: its window is the terminal, and it takes
+  # escape sequences as Windows 10 does but shows them as text, so that what
+  # the program writes for a module can be read off. A window exactly as wide
+  # as the code refuses it (version 2 again: 33 modules, 66 columns).
+  while read -r columns said; do
+    COLUMNS=$columns LINES=40 e2e_python "$e2e_dir/terminal_qr.py" qr wine "$serve_path" --port 18081 --qr > qr.out
+    if [ "$said" = code ]; then
+      written=$(sed 's/\x1b\[?25[hl]//g' qr.raw)
+      for module in '\e[48;2;255;255;255m' '\e[48;2;0;0;0m' '\e[0m'; do
+        grep -qF "$(printf "$module")" <<<"$written" && pass "--qr in Wine's console of $columns columns: $module written" ||
+          fail "--qr in Wine's console of $columns columns: no $module written"
+      done
+    else
+      grep -qx "$said" qr.out && pass "--qr in Wine's console of $columns columns: one line says why" ||
+        fail "--qr in Wine's console of $columns columns: said $(cat qr.out)"
+    fi
+  done <<'EOF'
+66 No QR code: the console has 66 columns and the code needs 67.
+100 code
+EOF
 fi
 
 printf 'GET / HTTP/1.1\r\nHost: %s\r\nUser-Agent: raw\r\n\r\n' "$host" | raw > root.answer

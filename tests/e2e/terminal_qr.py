@@ -104,6 +104,10 @@ for sgr, final, control, char in re.findall(r"\x1b\[([0-9;?]*)([A-Za-z])|([\r\n\
     if final == "m":
         select_graphics(sgr)
         colour_seen = True
+    elif final == "C":  # forward, as Wine's console writes a blank
+        x = min(columns - 1, x + int(sgr or 1))
+    elif final == "K" and y < len(screen):  # erased to the line's end
+        screen[y][x:] = [(" ", background, background)] * (columns - x)
     elif control == "\r":
         x = 0
     elif control == "\n":
