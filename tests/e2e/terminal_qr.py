@@ -30,25 +30,14 @@ os.waitpid(pid, 0)
 with open(out_name + ".raw", "wb") as raw:
     raw.write(out)
 
-# The 16 colours as xterm has them, as grey levels.
-palette = [(0, 0, 0), (205, 0, 0), (0, 205, 0), (205, 205, 0), (0, 0, 238), (205, 0, 205), (0, 205, 205),
-           (229, 229, 229), (127, 127, 127), (255, 0, 0), (0, 255, 0), (255, 255, 0), (92, 92, 255),
-           (255, 0, 255), (0, 255, 255), (255, 255, 255)]
-grey = lambda r, g, b: (299 * r + 587 * g + 114 * b) // 1000
+# The 16 colours as xterm has them, as grey levels; the terminal's own
+# background is not black, so that a code's dark modules tell from it.
+palette = [0, 61, 120, 181, 27, 84, 143, 229, 127, 76, 149, 225, 110, 105, 178, 255]
 default_foreground, default_background = 204, 12
-
-
-def colour(params):
-    """The grey of an RGB colour (38;2 or 48;2) and the parameters left."""
-    if params[:1] == ["2"] and len(params) >= 4:
-        return grey(*(int(p or 0) for p in params[1:4])), params[4:]
-    return None, params[2:]
-
-
 locale = os.environ.get("LC_ALL") or os.environ.get("LC_CTYPE") or os.environ.get("LANG") or ""
 east_asian = locale[:2] in ("ja", "ko", "zh")
-# Each cell: its character and the grey of its upper and lower halves.
-# Rows continued by a wrap, for the text of whole lines.
+# Each cell: its character and the grey of its upper and lower halves; and
+# the rows continued by a wrap, for the text of whole lines.
 screen, wrapped, x, y = [], set(), 0, 0
 foreground, background = default_foreground, default_background
 block_seen = colour_seen = False
@@ -56,9 +45,8 @@ block_seen = colour_seen = False
 
 def put(char):
     global x, y, block_seen
-    wide = unicodedata.east_asian_width(char) in ("W", "F") or (
-        east_asian and unicodedata.east_asian_width(char) == "A")
-    if x + 1 + wide > columns:
+    width = 1 + (unicodedata.east_asian_width(char) in ("W", "F", "A" if east_asian else "W"))
+    if x + width > columns:
         wrapped.add(y)
         x, y = 0, y + 1
     while len(screen) <= y:
@@ -66,9 +54,8 @@ def put(char):
     top = foreground if char in "\u2580\u2588" else background
     bottom = foreground if char in "\u2584\u2588" else background
     block_seen |= char in "\u2580\u2584\u2588"
-    for cell in range(1 + wide):
-        screen[y][x] = (char if cell == 0 else "", top, bottom)
-        x += 1
+    screen[y][x:x + width] = [(char, top, bottom), ("", top, bottom)][:width]
+    x += width
     # A full line wraps at once: the next line break leaves an empty line.
     if x == columns:
         wrapped.add(y)
@@ -76,30 +63,24 @@ def put(char):
 
 
 def select_graphics(params):
-    """Applies one SGR's parameters to the colours of the next cells."""
+    """Applies one SGR to the colours of the next cells."""
     global foreground, background
-    params = params.split(";")
+    params = [int(p or 0) for p in params.split(";")]
     while params:
-        n, params = int(params[0] or 0), params[1:]
-        if n == 0:
-            foreground, background = default_foreground, default_background
-        elif n in (38, 48):
-            value, params = colour(params)
-            if value is not None and n == 38:
-                foreground = value
-            elif value is not None:
-                background = value
-        elif n == 39:
-            foreground = default_foreground
-        elif n == 49:
-            background = default_background
+        n, params = params[0], params[1:]
+        if n in (38, 48) and params[:1] == [2]:  # RGB
+            value, params = (299 * params[1] + 587 * params[2] + 114 * params[3]) // 1000, params[4:]
+            foreground, background = (value, background) if n == 38 else (foreground, value)
+        elif n in (0, 39, 49):
+            foreground = default_foreground if n != 49 else foreground
+            background = default_background if n != 39 else background
         elif 30 <= n <= 37 or 90 <= n <= 97:
-            foreground = grey(*palette[n - 30 if n < 90 else n - 82])
+            foreground = palette[n - 30 if n < 90 else n - 82]
         elif 40 <= n <= 47 or 100 <= n <= 107:
-            background = grey(*palette[n - 40 if n < 100 else n - 92])
+            background = palette[n - 40 if n < 100 else n - 92]
 
 
-for sgr, final, control, char in re.findall(r"\x1b\[([0-9;?]*)([A-Za-z])|([\r\n\b\t])|(.)",
+for sgr, final, control, char in re.findall(r"\x1b\[([0-9;?]*)([A-Za-z])|([\r\n])|(.)",
                                             out.decode("utf-8", "replace"), re.S):
     if final == "m":
         select_graphics(sgr)
@@ -108,14 +89,8 @@ for sgr, final, control, char in re.findall(r"\x1b\[([0-9;?]*)([A-Za-z])|([\r\n\
         x = min(columns - 1, x + int(sgr or 1))
     elif final == "K" and y < len(screen):  # erased to the line's end
         screen[y][x:] = [(" ", background, background)] * (columns - x)
-    elif control == "\r":
-        x = 0
-    elif control == "\n":
-        y += 1
-    elif control == "\b":
-        x = max(0, x - 1)
-    elif control == "\t":
-        x = min(columns - 1, x + 8 - x % 8)
+    elif control:
+        x, y = (0, y) if control == "\r" else (x, y + 1)
     elif char and char != "\x1b":
         put(char)
 
