@@ -135,6 +135,7 @@ static void printUrlCode(const char* url)
         restoreConsoleColours();
         std::fputs("\n", stdout);
     }
+    restoreConsoleMode();
 }
 
 int main(int argc, char** argv)
@@ -167,7 +168,6 @@ int main(int argc, char** argv)
     }
 
     catchTerminationSignals();
-    useUtf8Console();
     initServer();
     if (portGiven)
         setPort(port);

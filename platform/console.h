@@ -1,5 +1,5 @@
-// What a console front end needs: to wait for Ctrl-C and its kin, to print
-// text that holds Shift_JIS or UTF-8, and to draw a QR code.
+// What a console front end needs: to wait for Ctrl-C and its kin, and to
+// draw a QR code.
 #pragma once
 
 // Call before any thread starts, so that the signals reach only the waiter.
@@ -7,8 +7,6 @@ void catchTerminationSignals();
 // Returns once SIGINT or SIGTERM (Ctrl-C, Ctrl-Break or close on Windows)
 // has arrived.
 void waitForTerminationSignal();
-// Prepares stdout for UTF-8 text.
-void useUtf8Console();
 
 // How standard output can draw a QR code of `modules` modules a side, its
 // quiet zone included.
@@ -22,11 +20,17 @@ enum class CodeDrawing {
     // two cells wide).
     BlankPairs,
 };
-// With None, `why` says why, for a line such as "no QR code: ...".
+// The code needs a column more than it draws: a line that fills the window
+// wraps in some terminals, and in Windows' console by default. With None,
+// `why` says why, for a line such as "no QR code: ...". Otherwise a call of
+// restoreConsoleMode follows the drawing.
 CodeDrawing codeDrawingOnStdout(int modules, const char** why);
 // The background of the next cells written to stdout, dark or light, with a
 // dark foreground for half blocks; and the colours stdout had before, for
-// after the code. Set explicitly, never left to the terminal's defaults,
-// which may be light on dark.
+// the end of each line. Set explicitly, as RGB where the terminal takes it,
+// never left to the terminal's defaults, which may be light on dark or see-
+// through.
 void setModuleColour(bool dark);
 void restoreConsoleColours();
+// Puts back what codeDrawingOnStdout changed in the console's mode.
+void restoreConsoleMode();

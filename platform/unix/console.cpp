@@ -29,7 +29,9 @@ void waitForTerminationSignal()
     }
 }
 
-void useUtf8Console() {}
+// Whether the terminal takes colours as RGB (COLORTERM, as terminals that
+// do set it).
+static bool rgbColours;
 
 CodeDrawing codeDrawingOnStdout(int modules, const char** why)
 {
@@ -52,9 +54,10 @@ CodeDrawing codeDrawingOnStdout(int modules, const char** why)
                                 !std::strncmp(locale, "zh", 2));
     std::setlocale(LC_CTYPE, "C");
     CodeDrawing drawing = utf8 && !eastAsian ? CodeDrawing::HalfBlocks : CodeDrawing::BlankPairs;
-    // A code wider than the terminal would wrap into nonsense; a taller one
+    // A code wider than the terminal would wrap into nonsense, and one that
+    // fills a line wraps in some terminals: a column to spare. A taller code
     // scrolls and stays whole.
-    int columns = drawing == CodeDrawing::HalfBlocks ? modules : 2 * modules;
+    int columns = (drawing == CodeDrawing::HalfBlocks ? modules : 2 * modules) + 1;
     winsize size{};
     if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 && size.ws_col < columns) {
         static char text[80];
@@ -63,17 +66,25 @@ CodeDrawing codeDrawingOnStdout(int modules, const char** why)
         *why = text;
         return CodeDrawing::None;
     }
+    const char* colorTerm = std::getenv("COLORTERM");
+    rgbColours = colorTerm && (!std::strcmp(colorTerm, "truecolor") || !std::strcmp(colorTerm, "24bit"));
     return drawing;
 }
 
-// Black on black or on bright white, by number, which every colour terminal
-// has; a half block draws in the foreground, the black.
+// Black on black or on bright white: as RGB where the terminal says it takes
+// it, as a scheme may make colour numbers anything; else by number, which
+// every colour terminal has. A half block draws in the foreground, the black.
 void setModuleColour(bool dark)
 {
-    std::fputs(dark ? "\x1b[30;40m" : "\x1b[30;107m", stdout);
+    if (rgbColours)
+        std::fputs(dark ? "\x1b[38;2;0;0;0m\x1b[48;2;0;0;0m" : "\x1b[38;2;0;0;0m\x1b[48;2;255;255;255m", stdout);
+    else
+        std::fputs(dark ? "\x1b[30;40m" : "\x1b[30;107m", stdout);
 }
 
 void restoreConsoleColours()
 {
     std::fputs("\x1b[0m", stdout);
 }
+
+void restoreConsoleMode() {}

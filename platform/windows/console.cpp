@@ -27,44 +27,71 @@ void waitForTerminationSignal()
     WaitForSingleObject(terminationEvent, INFINITE);
 }
 
-void useUtf8Console()
-{
-    SetConsoleOutputCP(CP_UTF8);
-}
+// The console's code page is left as the user has it: a change would outlive
+// this process, and every text written here is ASCII.
 
+static HANDLE codeOutput;
 static WORD attributesBefore;
+static DWORD modeBefore;
+// Whether the console reads escape sequences (Windows 10 and later): the
+// colours are then given as RGB, which Windows Terminal draws as given,
+// where it would draw attribute 0 in the profile's own background.
+static bool escapeColours;
 
 CodeDrawing codeDrawingOnStdout(int modules, const char** why)
 {
+    codeOutput = GetStdHandle(STD_OUTPUT_HANDLE);
     CONSOLE_SCREEN_BUFFER_INFO console;
-    if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &console)) {
+    if (!GetConsoleScreenBufferInfo(codeOutput, &console)) {
         *why = "standard output is not a console";
         return CodeDrawing::None;
     }
-    // A code wider than the console would wrap into nonsense; a taller one
-    // scrolls and stays whole in the buffer.
-    if (console.dwSize.X < 2 * modules) {
+    // A code wider than the visible window would wrap into nonsense, and a
+    // line that fills the window exactly wraps too, leaving an empty line
+    // under every row: the window needs a column more than the code. A
+    // taller code scrolls and stays whole in the buffer.
+    int columns = console.srWindow.Right - console.srWindow.Left + 1;
+    if (columns <= 2 * modules) {
         static char text[80];
-        std::snprintf(text, sizeof text, "the console has %d columns and the code needs %d", console.dwSize.X,
-                      2 * modules);
+        std::snprintf(text, sizeof text, "the console has %d columns and the code needs %d", columns,
+                      2 * modules + 1);
         *why = text;
         return CodeDrawing::None;
     }
     attributesBefore = console.wAttributes;
+    escapeColours = GetConsoleMode(codeOutput, &modeBefore) &&
+                    SetConsoleMode(codeOutput, modeBefore | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
     return CodeDrawing::BlankPairs;
 }
 
 // Code page 932 has no half blocks: a module is two blanks, black or bright
-// white by the console's own attributes.
+// white, by RGB where the console reads escape sequences, else by the
+// console's own attributes.
 void setModuleColour(bool dark)
 {
+    if (escapeColours) {
+        std::fputs(dark ? "\x1b[48;2;0;0;0m" : "\x1b[48;2;255;255;255m", stdout);
+        return;
+    }
     std::fflush(stdout);
-    SetConsoleTextAttribute(GetStdHandle(STD_OUTPUT_HANDLE),
+    SetConsoleTextAttribute(codeOutput,
                             dark ? 0 : BACKGROUND_RED | BACKGROUND_GREEN | BACKGROUND_BLUE | BACKGROUND_INTENSITY);
 }
 
 void restoreConsoleColours()
 {
+    if (escapeColours) {
+        std::fputs("\x1b[0m", stdout);
+        return;
+    }
     std::fflush(stdout);
-    SetConsoleTextAttribute(GetStdHandle(STD_OUTPUT_HANDLE), attributesBefore);
+    SetConsoleTextAttribute(codeOutput, attributesBefore);
+}
+
+void restoreConsoleMode()
+{
+    std::fflush(stdout);
+    if (escapeColours)
+        SetConsoleMode(codeOutput, modeBefore);
+    escapeColours = false;
 }

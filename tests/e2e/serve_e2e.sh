@@ -136,17 +136,61 @@ start_serve --port="$port" --log --qr || exit 1
 grep -qF "Logging is on (LOG/)" serve.out && pass "logging on is said" || fail "logging: $(cat serve.out)"
 tr -d '\r' <serve.out | grep -qx "No QR code: standard output is not a $([ -n "$wine" ] && echo console || echo terminal)." &&
   pass "--qr into a file: one line says why" || fail "--qr into a file: $(cat serve.out)"
-# In a terminal a decoder reads the URL off the code: half blocks in 80 x 24,
-# and blank pairs where an East Asian locale would draw half blocks wide.
+# In a terminal a decoder reads the URL off the terminal's cells alone, on a
+# dark scheme (tests/e2e/terminal_qr.py), and 4 light modules lie around the
+# code, which a phone needs where zbar does not: half blocks in 80 x 24, here
+# in RGB; blank pairs where an East Asian locale would draw half blocks wide;
+# and none where the code and a column to spare do not fit (the URL below,
+# version 2, is 25 + 8 modules wide), with one line saying so. The bytes of a
+# light module are checked too.
 if [ -z "$wine" ]; then
-  for terminal in "C.UTF-8 80 24 18081" "ja_JP.UTF-8 100 50 80"; do
-    read -r lang columns lines qr_port <<<"$terminal"
-    qr_url="http://$host$([ "$qr_port" = 80 ] || echo ":$qr_port")/" qr_read=""
-    LANG=$lang COLUMNS=$columns LINES=$lines e2e_python "$e2e_dir/terminal_qr.py" "$serve_path" --port "$qr_port" \
-      --qr > qr.pgm && qr_read=$(zbarimg -q --raw qr.pgm 2>/dev/null)
-    [ "$qr_read" = "$qr_url" ] && pass "--qr in a $lang terminal reads $qr_read" ||
-      fail "--qr in a $lang terminal of $columns x $lines: read '$qr_read'"
-  done
+  while read -r lang colorterm columns lines qr_port drawing module; do
+    qr_url="http://$host$([ "$qr_port" = 80 ] || echo ":$qr_port")/" drawing=${drawing//_/ }
+    [ "$colorterm" = - ] && colorterm=
+    LANG=$lang COLORTERM=$colorterm COLUMNS=$columns LINES=$lines \
+      e2e_python "$e2e_dir/terminal_qr.py" qr "$serve_path" --port "$qr_port" --qr > qr.out
+    qr_read=$(zbarimg -q --raw qr.pgm 2>/dev/null)
+    terminal="--qr in a $lang terminal of $columns x $lines${colorterm:+, COLORTERM=$colorterm}"
+    if [ "$drawing" = none ]; then
+      [ -z "$qr_read" ] && grep -qx "No QR code: the terminal has 33 columns and the code needs 34." qr.out &&
+        pass "$terminal: no code, one line says why" || fail "$terminal: read '$qr_read', said $(cat qr.out)"
+      continue
+    fi
+    [ "$qr_read" = "$qr_url" ] && grep -qx "drawing: $drawing" qr.out && grep -qx "quiet zone: 4 modules" qr.out &&
+      pass "$terminal: $drawing, read $qr_read" || fail "$terminal: read '$qr_read', $(head -2 qr.out)"
+    # shellcheck disable=SC2059
+    grep -qF "$(printf "$module")" qr.raw && pass "$terminal: a light module's bytes" ||
+      fail "$terminal: no light module written as $module"
+  done <<'EOF'
+C.UTF-8 truecolor 80 24 18081 half_blocks \e[38;2;0;0;0m\e[48;2;255;255;255m\x20
+ja_JP.UTF-8 - 100 50 80 blank_pairs \e[30;107m\x20\x20
+C.UTF-8 - 33 24 18081 none -
+EOF
+else
+  # The console's code page stays the user's: a change would outlive the
+  # program, and a killed one could not put it back.
+  x86_64-w64-mingw32-objdump -p "$serve_path" | grep -qw SetConsoleOutputCP &&
+    fail "harborlight-serve.exe imports SetConsoleOutputCP" || pass "the console's code page is left alone"
+  # Wine's console in a terminal: its window is the terminal, and it takes
+  # escape sequences as Windows 10 does but shows them as text, so that what
+  # the program writes for a module can be read off. A window exactly as wide
+  # as the code refuses it (version 2 again: 33 modules, 66 columns).
+  while read -r columns said; do
+    COLUMNS=$columns LINES=40 e2e_python "$e2e_dir/terminal_qr.py" qr wine "$serve_path" --port 18081 --qr > qr.out
+    if [ "$said" = code ]; then
+      written=$(sed 's/\x1b\[?25[hl]//g' qr.raw)
+      for module in '\e[48;2;255;255;255m' '\e[48;2;0;0;0m' '\e[0m'; do
+        grep -qF "$(printf "$module")" <<<"$written" && pass "--qr in Wine's console of $columns columns: $module written" ||
+          fail "--qr in Wine's console of $columns columns: no $module written"
+      done
+    else
+      grep -qx "$said" qr.out && pass "--qr in Wine's console of $columns columns: one line says why" ||
+        fail "--qr in Wine's console of $columns columns: said $(cat qr.out)"
+    fi
+  done <<'EOF'
+66 No QR code: the console has 66 columns and the code needs 67.
+100 code
+EOF
 fi
 
 printf 'GET / HTTP/1.1\r\nHost: %s\r\nUser-Agent: raw\r\n\r\n' "$host" | raw > root.answer
@@ -228,7 +272,7 @@ printf 'GET / HTTP/1.0\r\n\r\n' | raw > /dev/null 2>&1 && fail "port still open 
 
 # Nothing else lies in the working directory.
 extra=$(ls -A | grep -v -e '^DATA$' -e '^LOG$' -e '\.out$' -e '\.err$' -e '\.answer$' -e '\.header$' \
-  -e '\.body$' -e '^expected\.' -e '^curl\.' -e '^photo\.' -e '^hosts\.none$' -e '^none\.' -e '^root\.' -e '^secret\.txt$' -e '\.headers$' -e '\.pgm$')
+  -e '\.body$' -e '^expected\.' -e '^curl\.' -e '^photo\.' -e '^hosts\.none$' -e '^none\.' -e '^root\.' -e '^secret\.txt$' -e '\.headers$' -e '\.pgm$' -e '\.raw$')
 [ -z "$extra" ] && pass "no stray files" || fail "stray files: $extra"
 
 # --- a storm of clients ---------------------------------------------------------
