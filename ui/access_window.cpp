@@ -431,7 +431,7 @@ void makeColumns(HWND list)
         spec.fmt = column >= BytesColumn ? LVCFMT_RIGHT : LVCFMT_LEFT;
         spec.cx = atAccessDpi(ColumnWidths[column]);
         spec.pszText = heading;
-        ListView_InsertColumn(list, column, &spec);
+        SendMessageW(list, LVM_INSERTCOLUMNW, column, reinterpret_cast<LPARAM>(&spec));
     }
 }
 

@@ -566,6 +566,16 @@ TEST_F(MainWindowTest, AccessWindowShowsEveryRequestEscapedAndCopiesThem)
     EXPECT_EQ(textOf(accessWindow), sjis("アクセス状況"));
     EXPECT_EQ(GetWindow(accessWindow, GW_OWNER), app.mainWindow);
     HWND list = GetDlgItem(accessWindow, IDC_ACCESS_LIST);
+    const char* const headings[] = {"時刻", "接続元", "要求", "結果", "送信量", "時間"};
+    for (int column = 0; column < 6; ++column) {
+        wchar_t heading[32] = {};
+        LVCOLUMNW spec = {};
+        spec.mask = LVCF_TEXT;
+        spec.pszText = heading;
+        spec.cchTextMax = 32;
+        SendMessageW(list, LVM_GETCOLUMNW, column, reinterpret_cast<LPARAM>(&spec));
+        EXPECT_EQ(std::wstring(heading), utf16(headings[column]));
+    }
     SendMessageW(accessWindow, WM_COMMAND, IDC_ACCESS_CLEAR, 0);
     const std::string longPath = "/" + std::string(299, 'p');
     recordRequest("GET /photo.jpg HTTP/1.0", 0, 1234567, 1234567);
