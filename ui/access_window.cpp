@@ -26,7 +26,7 @@ namespace {
 
 enum Column { TimeColumn, ClientColumn, RequestColumn, ResultColumn, BytesColumn, DurationColumn, ColumnCount };
 // Widths at 96 DPI.
-constexpr int ColumnWidths[ColumnCount] = {64, 96, 240, 160, 150, 56};
+constexpr int ColumnWidths[ColumnCount] = {64, 96, 220, 150, 190, 56};
 
 constexpr UINT_PTR UpdateTimer = 1;
 constexpr UINT UpdateMs = 250;
@@ -274,6 +274,10 @@ void shiftSelection(HWND list, int dropped)
     for (int row = -1; count < ShownCapacity && (row = ListView_GetNextItem(list, row, LVNI_SELECTED)) != -1;)
         selected[count++] = row;
     int focused = ListView_GetNextItem(list, -1, LVNI_FOCUSED);
+    // Nothing to move, as while rows merely go by: the list is left alone,
+    // as a change for every row costs a pass over them all.
+    if (count == 0 && focused < 0)
+        return;
     ListView_SetItemState(list, -1, 0, LVIS_SELECTED | LVIS_FOCUSED);
     for (int i = 0; i < count; ++i)
         if (selected[i] >= dropped)
@@ -296,8 +300,12 @@ void relist(bool followEnd, int dropped)
     HWND list = accessList();
     if (dropped > 0)
         shiftSelection(list, dropped);
+    // Once the rows are all taken, new ones only push old ones off: the
+    // count stays, and telling the list again would cost it its scroll bar's
+    // update four times a second.
     int count = shownCount();
-    ListView_SetItemCountEx(list, count, LVSICF_NOSCROLL);
+    if (ListView_GetItemCount(list) != count)
+        ListView_SetItemCountEx(list, count, LVSICF_NOSCROLL);
     if (followEnd && count > 0) {
         ListView_EnsureVisible(list, count - 1, FALSE);
     } else if (dropped > 0) {
@@ -526,11 +534,14 @@ void updateAccessWindow()
     int shownBefore = shownKeptCount, dropped = 0;
     bool finished = readFinishedRows(&dropped) > 0;
     bool progress = readProgressRows();
-    if (finished || progress) {
+    if (finished) {
         rebuildShownRows();
         relist(followEnd, std::min(dropped, shownBefore));
-        // The rows in progress change in place: drawn anew.
         InvalidateRect(accessList(), nullptr, FALSE);
+    } else if (progress) {
+        // Only the answers in progress changed, in place, at the end.
+        relist(followEnd, 0);
+        ListView_RedrawItems(accessList(), shownKeptCount, std::max(shownKeptCount, shownCount() - 1));
     }
     showStatusLine();
 }
