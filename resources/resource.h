@@ -31,6 +31,7 @@
 #define IDM_SHOW_QR 32773
 #define IDM_OPEN_BROWSER 32774
 #define IDM_OPEN_DATA 32775
+#define IDM_SHOW_ACCESS 32776
 
 // Controls
 #define IDC_ABOUT_ICON 2
@@ -43,3 +44,32 @@
 #define IDC_QR_URL 1006
 #define IDC_QR_NOTE 1007
 #define IDC_QR_COPY 1008
+
+// The access window: its template, shortcuts, texts and controls
+#define IDD_ACCESS_WINDOW 120
+#define IDR_ACCESS_ACCELERATORS 120
+// Column headings, in column order
+#define IDS_ACCESS_TIME 121
+#define IDS_ACCESS_CLIENT 122
+#define IDS_ACCESS_REQUEST 123
+#define IDS_ACCESS_RESULT 124
+#define IDS_ACCESS_BYTES 125
+#define IDS_ACCESS_DURATION 126
+#define IDS_ACCESS_STATUS_LINE 127
+#define IDS_ACCESS_CLIPBOARD_BUSY 128
+// Results: IDS_ACCESS_SENDING + the engine's RequestResult, the answer in
+// progress first (129 to 131 are the settings and QR dialogs')
+#define IDS_ACCESS_SENDING 132
+#define IDS_ACCESS_SENT 133
+#define IDS_ACCESS_NOT_FOUND 134
+#define IDS_ACCESS_TEST_PAGE 135
+#define IDS_ACCESS_NOT_GET 136
+#define IDS_ACCESS_CUT_OFF 137
+#define IDS_ACCESS_SENDING_PERCENT 138
+#define IDC_ACCESS_LIST 1020
+#define IDC_ACCESS_NOT_FOUND_ONLY 1021
+#define IDC_ACCESS_CLEAR 1022
+#define IDC_ACCESS_STATUS 1023
+// The shortcuts' commands: Ctrl+A, Ctrl+C
+#define IDC_ACCESS_SELECT_ALL 1024
+#define IDC_ACCESS_COPY 1025

@@ -27,7 +27,7 @@ case $purpose in
       fonts-ipafont-gothic fonts-wine"
     if [ "$purpose" = test ]; then
       packages="$packages googletest clang libclang-rt-14-dev xdotool x11-apps
-        imagemagick chromium fuse3 libfuse3-dev zbar-tools"
+        imagemagick chromium fuse3 libfuse3-dev zbar-tools xclip"
     fi
     ;;
   *)

@@ -4,6 +4,7 @@
 
 #include "resources/resource.h"
 #include "server/server.h"
+#include "ui/access_window.h"
 #include "ui/control_panel.h"
 #include "ui/display_scale.h"
 #include "ui/qr_dialog.h"
@@ -81,6 +82,9 @@ void dispatchLoopMessage(MSG& message, HWND mainWindow, HACCEL accelerators)
     // on one of the panel's buttons (as it is after a click on one).
     if (TranslateAcceleratorW(mainWindow, accelerators, &message))
         return;
+    // The access window is the one modeless window: its keys are its own.
+    if (takeAccessWindowMessage(message))
+        return;
     TranslateMessage(&message);
     DispatchMessageW(&message);
 }
@@ -149,6 +153,9 @@ static LRESULT handleCommand(HWND window, UINT message, WPARAM wParam, LPARAM lP
         return 0;
     case IDM_OPEN_DATA:
         openDataFolder(window);
+        return 0;
+    case IDM_SHOW_ACCESS:
+        showAccessWindow(window);
         return 0;
     case IDM_PORT:
         runPortDialog(window);

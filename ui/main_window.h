@@ -14,7 +14,8 @@ extern WCHAR windowClassName[100];
 // when it could not be created (then nothing else was done).
 HWND startApplication(HINSTANCE instance, int showCommand, HACCEL* accelerators);
 
-// One message of the loop: accelerators first, then translate and dispatch.
+// One message of the loop: accelerators first, then the access window's
+// keys, then translate and dispatch.
 void dispatchLoopMessage(MSG& message, HWND mainWindow, HACCEL accelerators);
 
 // Runs until the quit message; gives its exit code.

@@ -3,11 +3,11 @@
 # button pressed with the mouse, the page fetched with curl and shown in a
 # headless Chromium, stop pressed, and the program quit from the File menu.
 # On the way, the File menu's other commands: DATA made and handed to
-# Explorer, the QR code read back with zbarimg, the URL handed to a browser.
-# Screenshots of the main window and the QR code dialog go to SHOTS (the
-# README shows them). With
-# HARBORLIGHT_WINE_DPI=144 the screen is at 150 %: the window is found and
-# driven at that scale, its screenshots are named ...-150.png, and the
+# Explorer, the QR code read back with zbarimg, the URL handed to a browser,
+# the requests in the access window. Screenshots of the main window, the QR
+# code dialog and the access window go to SHOTS (the README shows them).
+# With HARBORLIGHT_WINE_DPI=144 the screen is at 150 %: the window is found
+# and driven at that scale, its screenshots are named ...-150.png, and the
 # browser is left out.
 # Usage: [HARBORLIGHT_WINE_LOCALE=C.UTF-8] [HARBORLIGHT_WINE_DPI=144]
 #        tests/e2e/ui_e2e.sh BUILD/ui/Harborlight.exe [SHOTS]
@@ -66,10 +66,10 @@ wait_for_indicator() {
   return 1
 }
 
-# The main window with its frame: Wine's X window of that name.
+# window_shot FILE [ID]: Wine's X window ID, or the main window, with its
+# frame.
 window_shot() {
-  local id
-  id=$(xdotool search --name '^Harborlight$' | head -1)
+  local id=${2:-$(xdotool search --name '^Harborlight$' | head -1)}
   mkdir -p "$shots"
   import -window "$id" "$1" 2>/dev/null && pass "screenshot $1" || fail "screenshot $1"
 }
@@ -118,6 +118,30 @@ elif command -v chromium >/dev/null; then
   fi
 else
   echo "skip: chromium is not installed"
+fi
+
+# The access window from the File menu: a row for each request, the
+# not-found one among them, copied with Ctrl+A and Ctrl+C as a user would.
+head -c 1500000 /dev/zero > DATA/photo.jpg
+for path in photo.jpg %E5%86%99%E7%9C%9F.png; do curl -s --max-time 10 "http://$host/$path" -o /dev/null; done
+curl -s --max-time 10 -d x "http://$host/" -o /dev/null
+file_menu a
+if access=$(window_named 'アクセス状況'); then
+  sleep 1
+  window_shot "$shots/access-window$shot_suffix.png" "$access"
+  row='^\d\d:\d\d:\d\d\t10\.231\.0\.1\tGET /%E5%86%99%E7%9C%9F\.png\t見つかりません\t78\t'
+  xdotool key ctrl+a ctrl+c
+  for _ in $(seq 1 20); do
+    copied=$(timeout 5 xclip -o -selection clipboard 2>/dev/null)
+    printf '%s\n' "$copied" | grep -qP "$row" && break
+    sleep 0.5
+  done
+  printf '%s\n' "$copied" | grep -qP "$row" && pass "access window shows the not-found request" ||
+    fail "access window copied: $copied"
+  xdotool key Escape
+  window_gone "$access" && pass "Esc hides the access window" || fail "access window still shown"
+else
+  fail "no access window"
 fi
 
 xdotool mousemove "$stop_x" "$stop_y" click 1
