@@ -92,6 +92,9 @@ void openDataFolder(HWND mainWindow)
             return;
         }
     }
-    if (DWORD error = shellOpen(mainWindow, folder))
+    // With a trailing separator: handed a bare "...\DATA", the shell runs a
+    // program beside the folder named DATA.exe, .com, .bat, .cmd or .lnk in
+    // its place.
+    if (DWORD error = shellOpen(mainWindow, (std::wstring(folder) + L'\\').c_str()))
         showFailure(mainWindow, DataNotOpenedText, folder, error);
 }

@@ -80,9 +80,14 @@ app_pid=$!
 if wait_for_indicator yellow; then pass "main window shows the server stopped"; else
   fail "no main window with a yellow indicator"; cat app.out >&2; exit 1; fi
 
-# DATA is missing until the command makes it; Wine's Explorer gets its path.
+# DATA is missing until the command makes it; Wine's Explorer gets its path
+# with a trailing separator, so that the program beside it never runs in its
+# place (Wine, kinder than Windows, would open the folder anyway). The shell
+# quotes the path, and ps shows the command line as Wine splits it, where
+# that separator and the closing quote read as a quote.
+printf '@echo ran> DATA.ran\r\n' > DATA.bat
 file_menu d
-want="C:\\windows\\system32\\explorer.exe Z:$(echo "$work/DATA" | tr / '\\')"
+want="C:\\windows\\system32\\explorer.exe Z:$(echo "$work/DATA" | tr / '\\')\""
 for _ in $(seq 1 20); do
   explorer=$(ps -eo pid=,args= | while read -r pid args; do [ "$args" = "$want" ] && echo "$pid"; done)
   [ -n "$explorer" ] && break
@@ -90,6 +95,7 @@ for _ in $(seq 1 20); do
 done
 [ -d DATA ] && [ -n "$explorer" ] && pass "DATA made, $want" || fail "DATA: $(ps -eo args | grep explorer)"
 [ -z "$explorer" ] || kill "$explorer"
+[ ! -e DATA.ran ] && pass "DATA.bat beside DATA not run" || fail "DATA.bat ran in place of the folder"
 
 xdotool mousemove "$start_x" "$start_y" click 1
 if wait_for_indicator green; then pass "start button: indicator green"; else fail "start button: no green"; fi
