@@ -124,11 +124,24 @@ static bool putOnClipboard(UINT format, const void* data, std::size_t bytes)
     return false;
 }
 
+// The clipboard, tried up to 10 times 10 ms apart: clipboard history,
+// clipboard managers and Remote Desktop open it for a moment after every
+// change. False when it stayed held.
+static bool openClipboardPatiently(HWND owner)
+{
+    for (int attempt = 1; !OpenClipboard(owner); ++attempt) {
+        if (attempt == 10)
+            return false;
+        Sleep(10);
+    }
+    return true;
+}
+
 // The ASCII text on the clipboard as Unicode text and as text. False when
 // the clipboard could not be had (another program holding it).
 static bool copyToClipboard(HWND owner, const char* text)
 {
-    if (!OpenClipboard(owner))
+    if (!openClipboardPatiently(owner))
         return false;
     EmptyClipboard();
     // Both forms given, so that no program gets one converted by a code page.
