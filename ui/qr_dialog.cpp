@@ -10,6 +10,7 @@
 #include "server/server.h"
 #include "ui/display_scale.h"
 #include "ui/main_window.h"
+#include "ui/shell_open.h"
 #include "ui/status_display.h"
 #include "ui/wide_text.h"
 
@@ -33,8 +34,8 @@ static int qrModulePixels(UINT dpi)
 
 // The code's square, `side` pixels (0 for none), takes the room below the
 // top margin: the other controls move down by it and the dialog grows by
-// it. Where the code is wider than the template, the dialog widens too, the
-// URL and note lines with it, and OK keeps to the right edge.
+// it. Where the code is wider than the template, the dialog widens too, its
+// lines of text with it, and OK keeps to the right edge.
 static void makeRoomForCode(HWND dialog, int side)
 {
     RECT client;
@@ -52,7 +53,7 @@ static void makeRoomForCode(HWND dialog, int side)
             OffsetRect(&place, (client.right + widen - side) / 2, margin.top);
         } else {
             OffsetRect(&place, id == IDOK ? widen : 0, side);
-            if (id == IDC_QR_URL || id == IDC_QR_NOTE)
+            if (SendMessageW(child, WM_GETDLGCODE, 0, 0) & DLGC_STATIC)
                 place.right += widen;
         }
         MoveWindow(child, place.left, place.top, place.right - place.left, place.bottom - place.top, FALSE);
@@ -169,6 +170,9 @@ INT_PTR CALLBACK QrDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
         case IDC_QR_COPY:
             if (!copyToClipboard(dialog, statusUrl))
                 sjisMessageBox(dialog, ClipboardBusyText, ConfirmationCaption, MB_OK);
+            return TRUE;
+        case IDC_QR_FIREWALL:
+            openFirewallSettings(dialog);
             return TRUE;
         case IDOK:
         case IDCANCEL:

@@ -459,6 +459,21 @@ TEST_F(MainWindowTest, QrDialogShowsTheUrlOfTheDisplayAndCopiesIt)
             EXPECT_EQ(textOf(GetDlgItem(box, IDC_QR_NOTE)), sjis(c.note));
             EXPECT_EQ((GetWindowLongW(GetDlgItem(box, IDC_QR_URL), GWL_STYLE) & WS_VISIBLE) != 0, c.address);
             EXPECT_EQ(IsWindowEnabled(GetDlgItem(box, IDC_QR_COPY)) != 0, c.address);
+            EXPECT_EQ(textOf(GetDlgItem(box, IDC_QR_FIREWALL)), sjis("ファイアウォールの設定(&F)..."));
+            // Every control whole in the dialog, and none over another.
+            RECT client, place, other, both;
+            GetClientRect(box, &client);
+            for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+                GetWindowRect(child, &place);
+                MapWindowPoints(nullptr, box, reinterpret_cast<POINT*>(&place), 2);
+                EXPECT_TRUE(UnionRect(&both, &place, &client) && EqualRect(&both, &client)) << textOf(child);
+                for (HWND next = GetWindow(child, GW_HWNDNEXT); next; next = GetWindow(next, GW_HWNDNEXT)) {
+                    GetWindowRect(next, &other);
+                    MapWindowPoints(nullptr, box, reinterpret_cast<POINT*>(&other), 2);
+                    EXPECT_FALSE(IsWindowVisible(next) && IntersectRect(&both, &place, &other))
+                        << textOf(child) << " / " << textOf(next);
+                }
+            }
             if (c.address) {
                 EXPECT_EQ(textOf(GetDlgItem(box, IDC_QR_URL)), url);
                 // Held for a moment, as clipboard history, clipboard managers
