@@ -3,8 +3,7 @@
 # button pressed with the mouse, the page fetched with curl and shown in a
 # headless Chromium, stop pressed, and the program quit from the File menu.
 # On the way, the File menu's other commands: DATA made and handed to
-# Explorer, the QR code read back with zbarimg and the firewall's list opened
-# from its dialog, the URL handed to a browser.
+# Explorer, the QR code read back with zbarimg, the URL handed to a browser.
 # Screenshots of the main window and the QR code dialog go to SHOTS (the
 # README shows them). With
 # HARBORLIGHT_WINE_DPI=144 the screen is at 150 %: the window is found and
@@ -75,18 +74,15 @@ window_shot() {
   import -window "$id" "$1" 2>/dev/null && pass "screenshot $1" || fail "screenshot $1"
 }
 
-# Wine's trace of process creation says what the program starts, and how.
 WINEDEBUG=-all,+process wine "$exe" > app.out 2>&1 &
 app_pid=$!
 
 if wait_for_indicator yellow; then pass "main window shows the server stopped"; else
   fail "no main window with a yellow indicator"; cat app.out >&2; exit 1; fi
 
-# DATA is missing until the command makes it; Wine's Explorer gets its path
-# with a trailing separator, so that the program beside it never runs in its
-# place (Wine, kinder than Windows, would open the folder anyway). The shell
-# quotes the path, and ps shows the command line as Wine splits it, where
-# that separator and the closing quote read as a quote.
+# DATA is missing until the command makes it; Wine's Explorer gets its path,
+# quoted, with a trailing \ (which ps shows as Wine splits the line: \" as ").
+# Windows' shell would run the DATA.bat beside a bare path; Wine would not.
 printf '@echo ran> DATA.ran\r\n' > DATA.bat
 file_menu d
 want="C:\\windows\\system32\\explorer.exe Z:$(echo "$work/DATA" | tr / '\\')\""
@@ -104,14 +100,13 @@ if wait_for_indicator green; then pass "start button: indicator green"; else fai
 window_shot "$shots/main-window-running$shot_suffix.png"
 qr_reads "http://$host/" "$shots/qr-dialog$shot_suffix.png"
 
-# The QR code dialog's firewall button (its mnemonic F) starts the Control
-# Panel by its whole path, at the list of programs allowed through the
-# firewall.
+# The dialog's firewall button (Alt+F): the Control Panel by its whole path,
+# as Wine's trace of process creation shows it.
 file_menu q
 dialog=$(window_named 'QRコード') && xdotool key alt+f
 want='app L"C:\\windows\\system32\\control.exe" cmdline L"\"C:\\windows\\system32\\control.exe\" /name Microsoft.WindowsFirewall /page pageConfigureApps"'
 for _ in $(seq 1 20); do grep -aqF "$want" app.out && break; sleep 0.5; done
-grep -aqF "$want" app.out && pass "firewall's list: $want" || fail "firewall's list: $(grep -a 'control' app.out)"
+grep -aqF "$want" app.out && pass "firewall's list: $want" || fail "firewall's list: $(grep -a control app.out)"
 xdotool key Escape
 window_gone "$dialog" || fail "QR code dialog still open"
 browser_gets "http://$host/"

