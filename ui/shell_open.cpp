@@ -110,8 +110,9 @@ void openDataFolder(HWND mainWindow)
 void openFirewallSettings(HWND owner)
 {
     // By its whole path in the system folder, never by its bare name, which
-    // Windows would look for in the working directory first. It starts in
-    // the system folder too, so that the folder of DATA is not held busy.
+    // Windows looks for in this program's folder and the working directory
+    // first. It starts in the system folder too, so that the folder of DATA
+    // is not held busy.
     WCHAR system[MAX_PATH];
     UINT length = GetSystemDirectoryW(system, MAX_PATH);
     WCHAR text[WideTextUnits];
