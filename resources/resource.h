@@ -7,6 +7,7 @@
 #define IDS_QR_RUNNING 110
 #define IDS_QR_STOPPED 111
 #define IDS_QR_NO_ADDRESS 112
+#define IDS_FIREWALL_NOT_OPENED 113
 
 // Dialogs
 #define IDD_CONTROL_PANEL 101
@@ -44,6 +45,7 @@
 #define IDC_QR_URL 1006
 #define IDC_QR_NOTE 1007
 #define IDC_QR_COPY 1008
+#define IDC_QR_FIREWALL 1009
 
 // The access window: its template, shortcuts, texts and controls
 #define IDD_ACCESS_WINDOW 120

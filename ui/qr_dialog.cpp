@@ -10,6 +10,7 @@
 #include "server/server.h"
 #include "ui/display_scale.h"
 #include "ui/main_window.h"
+#include "ui/shell_open.h"
 #include "ui/status_display.h"
 #include "ui/wide_text.h"
 
@@ -33,8 +34,8 @@ static int qrModulePixels(UINT dpi)
 
 // The code's square, `side` pixels (0 for none), takes the room below the
 // top margin: the other controls move down by it and the dialog grows by
-// it. Where the code is wider than the template, the dialog widens too, the
-// URL and note lines with it, and OK keeps to the right edge.
+// it. Where the code is wider than the template, the dialog widens too, its
+// lines of text with it, and OK keeps to the right edge.
 static void makeRoomForCode(HWND dialog, int side)
 {
     RECT client;
@@ -52,7 +53,7 @@ static void makeRoomForCode(HWND dialog, int side)
             OffsetRect(&place, (client.right + widen - side) / 2, margin.top);
         } else {
             OffsetRect(&place, id == IDOK ? widen : 0, side);
-            if (id == IDC_QR_URL || id == IDC_QR_NOTE)
+            if (SendMessageW(child, WM_GETDLGCODE, 0, 0) & DLGC_STATIC)
                 place.right += widen;
         }
         MoveWindow(child, place.left, place.top, place.right - place.left, place.bottom - place.top, FALSE);
@@ -124,11 +125,24 @@ static bool putOnClipboard(UINT format, const void* data, std::size_t bytes)
     return false;
 }
 
+// The clipboard, tried up to 10 times 10 ms apart: clipboard history,
+// clipboard managers and Remote Desktop open it for a moment after every
+// change. False when it stayed held.
+static bool openClipboardPatiently(HWND owner)
+{
+    for (int attempt = 1; !OpenClipboard(owner); ++attempt) {
+        if (attempt == 10)
+            return false;
+        Sleep(10);
+    }
+    return true;
+}
+
 // The ASCII text on the clipboard as Unicode text and as text. False when
 // the clipboard could not be had (another program holding it).
 static bool copyToClipboard(HWND owner, const char* text)
 {
-    if (!OpenClipboard(owner))
+    if (!openClipboardPatiently(owner))
         return false;
     EmptyClipboard();
     // Both forms given, so that no program gets one converted by a code page.
@@ -156,6 +170,9 @@ INT_PTR CALLBACK QrDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
         case IDC_QR_COPY:
             if (!copyToClipboard(dialog, statusUrl))
                 sjisMessageBox(dialog, ClipboardBusyText, ConfirmationCaption, MB_OK);
+            return TRUE;
+        case IDC_QR_FIREWALL:
+            openFirewallSettings(dialog);
             return TRUE;
         case IDOK:
         case IDCANCEL:

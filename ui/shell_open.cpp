@@ -1,6 +1,7 @@
 // The browser and the folder, opened as the shell opens them: by the
 // default verb of the URL's scheme and of a folder, so that the user's own
-// browser and file manager open them.
+// browser and file manager open them. And the firewall's list of allowed
+// programs, opened by the Control Panel.
 #include "ui/shell_open.h"
 
 #include <objbase.h>
@@ -8,6 +9,7 @@
 
 #include <string>
 
+#include "resources/resource.h"
 #include "server/server.h"
 #include "ui/main_window.h"
 #include "ui/status_display.h"
@@ -25,12 +27,12 @@ static const char DataNotMadeText[] =
     "DATAフォルダを作れませんでした。\n書き込みのできるフォルダーで起動して下さい。";
 static const char DataNotOpenedText[] = "DATAフォルダを開けませんでした。";
 
-// A box of the house's kind: the Shift_JIS text, then the folder and the
-// system's own words for `error`, which come as Unicode (and in the
-// system's language) and are shown as they come.
-static void showFailure(HWND owner, const char* text, const WCHAR* folder, DWORD error)
+// A box of the house's kind: the text, then the folder and the system's own
+// words for `error`, which come as Unicode (and in the system's language)
+// and are shown as they come.
+static void showFailure(HWND owner, const WCHAR* text, const WCHAR* folder, DWORD error)
 {
-    std::wstring message = wideText(text).text;
+    std::wstring message = text;
     if (folder)
         message = message + L"\n\n" + folder;
     WCHAR* reason = nullptr;
@@ -41,6 +43,12 @@ static void showFailure(HWND owner, const char* text, const WCHAR* folder, DWORD
         LocalFree(reason);
     }
     MessageBoxW(owner, message.c_str(), wideText(ConfirmationCaption).text, MB_OK);
+}
+
+// The same with a Shift_JIS text.
+static void showFailure(HWND owner, const char* text, const WCHAR* folder, DWORD error)
+{
+    showFailure(owner, wideText(text).text, folder, error);
 }
 
 // The shell's default verb on `target`, reporting no failure itself. Gives
@@ -92,6 +100,37 @@ void openDataFolder(HWND mainWindow)
             return;
         }
     }
-    if (DWORD error = shellOpen(mainWindow, folder))
+    // With a trailing separator: handed a bare "...\DATA", the shell runs a
+    // program beside the folder named DATA.exe, .com, .bat, .cmd or .lnk in
+    // its place.
+    if (DWORD error = shellOpen(mainWindow, (std::wstring(folder) + L'\\').c_str()))
         showFailure(mainWindow, DataNotOpenedText, folder, error);
+}
+
+void openFirewallSettings(HWND owner)
+{
+    // By its whole path in the system folder, never by its bare name, which
+    // Windows looks for in this program's folder and the working directory
+    // first. It starts in the system folder too, so that the folder of DATA
+    // is not held busy.
+    WCHAR system[MAX_PATH];
+    UINT length = GetSystemDirectoryW(system, MAX_PATH);
+    WCHAR text[WideTextUnits];
+    LoadStringW(appInstance, IDS_FIREWALL_NOT_OPENED, text, WideTextUnits);
+    if (length == 0 || length >= MAX_PATH) {
+        showFailure(owner, text, nullptr, length ? ERROR_FILENAME_EXCED_RANGE : GetLastError());
+        return;
+    }
+    std::wstring program = std::wstring(system) + L"\\control.exe";
+    std::wstring commandLine = L'"' + program + L"\" /name Microsoft.WindowsFirewall /page pageConfigureApps";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, system, &startup,
+                        &process)) {
+        showFailure(owner, text, nullptr, GetLastError());
+        return;
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
 }

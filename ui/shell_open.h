@@ -1,5 +1,6 @@
-// The File menu's two commands that hand something to the shell: the URL to
-// the default browser and the folder DATA to Explorer.
+// What the program hands to Windows to open: from the File menu, the URL to
+// the default browser and the folder DATA to Explorer; from the QR code
+// dialog, the firewall's list of allowed programs.
 #pragma once
 
 #include <windows.h>
@@ -12,3 +13,9 @@ void openInBrowser(HWND mainWindow);
 // serves, making it first when it is missing. A box says why when it cannot
 // be made or opened.
 void openDataFolder(HWND mainWindow);
+
+// Opens Windows' list of the programs allowed through the firewall, where the
+// user sees whether this program may take connections from the network and
+// of which types. Viewing it needs no administrator. A box says why when it
+// cannot be opened.
+void openFirewallSettings(HWND owner);

@@ -74,15 +74,18 @@ window_shot() {
   import -window "$id" "$1" 2>/dev/null && pass "screenshot $1" || fail "screenshot $1"
 }
 
-wine "$exe" > app.out 2>&1 &
+WINEDEBUG=-all,+process wine "$exe" > app.out 2>&1 &
 app_pid=$!
 
 if wait_for_indicator yellow; then pass "main window shows the server stopped"; else
   fail "no main window with a yellow indicator"; cat app.out >&2; exit 1; fi
 
-# DATA is missing until the command makes it; Wine's Explorer gets its path.
+# DATA is missing until the command makes it; Wine's Explorer gets its path,
+# quoted, with a trailing \ (which ps shows as Wine splits the line: \" as ").
+# Windows' shell would run the DATA.bat beside a bare path; Wine would not.
+printf '@echo ran> DATA.ran\r\n' > DATA.bat
 file_menu d
-want="C:\\windows\\system32\\explorer.exe Z:$(echo "$work/DATA" | tr / '\\')"
+want="C:\\windows\\system32\\explorer.exe Z:$(echo "$work/DATA" | tr / '\\')\""
 for _ in $(seq 1 20); do
   explorer=$(ps -eo pid=,args= | while read -r pid args; do [ "$args" = "$want" ] && echo "$pid"; done)
   [ -n "$explorer" ] && break
@@ -90,11 +93,22 @@ for _ in $(seq 1 20); do
 done
 [ -d DATA ] && [ -n "$explorer" ] && pass "DATA made, $want" || fail "DATA: $(ps -eo args | grep explorer)"
 [ -z "$explorer" ] || kill "$explorer"
+[ ! -e DATA.ran ] && pass "DATA.bat beside DATA not run" || fail "DATA.bat ran in place of the folder"
 
 xdotool mousemove "$start_x" "$start_y" click 1
 if wait_for_indicator green; then pass "start button: indicator green"; else fail "start button: no green"; fi
 window_shot "$shots/main-window-running$shot_suffix.png"
 qr_reads "http://$host/" "$shots/qr-dialog$shot_suffix.png"
+
+# The dialog's firewall button (Alt+F): the Control Panel by its whole path,
+# as Wine's trace of process creation shows it.
+file_menu q
+dialog=$(window_named 'QRコード') && xdotool key alt+f
+want='app L"C:\\windows\\system32\\control.exe" cmdline L"\"C:\\windows\\system32\\control.exe\" /name Microsoft.WindowsFirewall /page pageConfigureApps"'
+for _ in $(seq 1 20); do grep -aqF "$want" app.out && break; sleep 0.5; done
+grep -aqF "$want" app.out && pass "firewall's list: $want" || fail "firewall's list: $(grep -a control app.out)"
+xdotool key Escape
+window_gone "$dialog" || fail "QR code dialog still open"
 browser_gets "http://$host/"
 
 curl -s -i --max-time 10 "http://$host/" -o root.answer

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "qr/url_code.h"
 #include "resources/resource.h"
@@ -441,12 +442,25 @@ TEST_F(MainWindowTest, QrDialogShowsTheUrlOfTheDisplayAndCopiesIt)
             EXPECT_EQ(textOf(GetDlgItem(box, IDC_QR_NOTE)), sjis(c.note));
             EXPECT_EQ((GetWindowLongW(GetDlgItem(box, IDC_QR_URL), GWL_STYLE) & WS_VISIBLE) != 0, c.address);
             EXPECT_EQ(IsWindowEnabled(GetDlgItem(box, IDC_QR_COPY)) != 0, c.address);
+            EXPECT_EQ(textOf(GetDlgItem(box, IDC_QR_FIREWALL)), sjis("ファイアウォールの設定(&F)..."));
             if (c.address) {
                 EXPECT_EQ(textOf(GetDlgItem(box, IDC_QR_URL)), url);
+                // Held 20 ms by another thread's window, as clipboard managers
+                // hold it (Windows refuses other threads, Wine other windows).
+                std::thread holder([] {
+                    OpenClipboard(CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, 0, 0, 0));
+                    Sleep(20);
+                    CloseClipboard();
+                });
+                while (!GetOpenClipboardWindow())
+                    Sleep(1);
                 SendMessageW(GetDlgItem(box, IDC_QR_COPY), BM_CLICK, 0, 0);
+                holder.join();
                 ASSERT_TRUE(OpenClipboard(nullptr));
-                EXPECT_EQ(static_cast<const char*>(GlobalLock(GetClipboardData(CF_TEXT))), url);
-                EXPECT_EQ(static_cast<const wchar_t*>(GlobalLock(GetClipboardData(CF_UNICODETEXT))), utf16(url));
+                HANDLE text = GetClipboardData(CF_TEXT), unicode = GetClipboardData(CF_UNICODETEXT);
+                ASSERT_TRUE(text && unicode);
+                EXPECT_EQ(static_cast<const char*>(GlobalLock(text)), url);
+                EXPECT_EQ(static_cast<const wchar_t*>(GlobalLock(unicode)), utf16(url));
                 CloseClipboard();
             }
             c.start ? pressKey(box, VK_ESCAPE) : click(box, IDOK);
