@@ -16,6 +16,7 @@
 
 #include "resources/resource.h"
 #include "server/request_record.h"
+#include "ui/clipboard.h"
 #include "ui/display_scale.h"
 #include "ui/main_window.h"
 #include "ui/wide_text.h"
@@ -350,39 +351,6 @@ void filterRows(bool onlyNotFound)
     relist(true, 0);
 }
 
-// Windows' clipboard history reads what was just put there, holding the
-// clipboard for a moment: a few tries, 10 ms apart, before giving up.
-bool openClipboardSoon(HWND owner)
-{
-    for (int tries = 0; tries < 5; ++tries) {
-        if (tries > 0)
-            Sleep(10);
-        if (OpenClipboard(owner))
-            return true;
-    }
-    return false;
-}
-
-bool putTextOnClipboard(HWND owner, const std::wstring& text)
-{
-    if (!openClipboardSoon(owner))
-        return false;
-    EmptyClipboard();
-    std::size_t bytes = (text.size() + 1) * sizeof(WCHAR);
-    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
-    bool put = false;
-    if (memory) {
-        std::memcpy(GlobalLock(memory), text.c_str(), bytes);
-        GlobalUnlock(memory);
-        // Once set, the clipboard owns the memory.
-        put = SetClipboardData(CF_UNICODETEXT, memory) != nullptr;
-        if (!put)
-            GlobalFree(memory);
-    }
-    CloseClipboard();
-    return put;
-}
-
 // The selected rows as Unicode text: a line each, tabs between the cells.
 void copySelectedRows()
 {
@@ -402,7 +370,7 @@ void copySelectedRows()
         }
         text += L"\r\n";
     }
-    if (text.empty() || putTextOnClipboard(accessWindow, text))
+    if (text.empty() || putTextOnClipboard(accessWindow, text.c_str(), text.size()))
         return;
     WCHAR busy[WideTextUnits];
     LoadStringW(appInstance, IDS_ACCESS_CLIPBOARD_BUSY, busy, WideTextUnits);

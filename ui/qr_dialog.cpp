@@ -3,11 +3,11 @@
 #include "ui/qr_dialog.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "qr/url_code.h"
 #include "resources/resource.h"
 #include "server/server.h"
+#include "ui/clipboard.h"
 #include "ui/display_scale.h"
 #include "ui/main_window.h"
 #include "ui/shell_open.h"
@@ -111,48 +111,6 @@ static void drawUrlCode(const DRAWITEMSTRUCT& item)
             }
 }
 
-static bool putOnClipboard(UINT format, const void* data, std::size_t bytes)
-{
-    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
-    if (!memory)
-        return false;
-    std::memcpy(GlobalLock(memory), data, bytes);
-    GlobalUnlock(memory);
-    // Once set, the clipboard owns the memory.
-    if (SetClipboardData(format, memory))
-        return true;
-    GlobalFree(memory);
-    return false;
-}
-
-// The clipboard, tried up to 10 times 10 ms apart: clipboard history,
-// clipboard managers and Remote Desktop open it for a moment after every
-// change. False when it stayed held.
-static bool openClipboardPatiently(HWND owner)
-{
-    for (int attempt = 1; !OpenClipboard(owner); ++attempt) {
-        if (attempt == 10)
-            return false;
-        Sleep(10);
-    }
-    return true;
-}
-
-// The ASCII text on the clipboard as Unicode text and as text. False when
-// the clipboard could not be had (another program holding it).
-static bool copyToClipboard(HWND owner, const char* text)
-{
-    if (!openClipboardPatiently(owner))
-        return false;
-    EmptyClipboard();
-    // Both forms given, so that no program gets one converted by a code page.
-    WideText wide = wideText(text);
-    bool copied = putOnClipboard(CF_UNICODETEXT, wide.text, (wide.length + 1) * sizeof(WCHAR)) &&
-                  putOnClipboard(CF_TEXT, text, std::strlen(text) + 1);
-    CloseClipboard();
-    return copied;
-}
-
 INT_PTR CALLBACK QrDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
@@ -167,10 +125,12 @@ INT_PTR CALLBACK QrDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
         return TRUE;
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
-        case IDC_QR_COPY:
-            if (!copyToClipboard(dialog, statusUrl))
+        case IDC_QR_COPY: {
+            WideText url = wideText(statusUrl);
+            if (!putTextOnClipboard(dialog, url.text, static_cast<std::size_t>(url.length), statusUrl))
                 sjisMessageBox(dialog, ClipboardBusyText, ConfirmationCaption, MB_OK);
             return TRUE;
+        }
         case IDC_QR_FIREWALL:
             openFirewallSettings(dialog);
             return TRUE;
