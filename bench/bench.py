@@ -126,11 +126,17 @@ class Server:
         return getattr(procs[0], "request_lines", None) if procs else None
 
     def cpu_ns(self):
-        """CPU time of the first process and its descendants, or None (Wine's
-        wineserver is no descendant, so Wine is left out)."""
-        if self.wine or not self.procs:
+        """CPU time of the first process and its descendants, and under Wine
+        of the prefix's wineserver as well, which carries every socket call
+        (the other Wine servers sit idle meanwhile); or None."""
+        if not self.procs:
             return None
         total, todo = 0, [self.procs[0].pid]
+        if self.wine:
+            server = wineserver_pid()
+            if server is None:
+                return None
+            todo.append(server)
         while todo:
             pid = todo.pop()
             try:
@@ -695,6 +701,18 @@ def session(args):
     return started, results, failures
 
 
+def beside_their_pairs(order, rep):
+    """Each --quiet build moved next to the same build with its lines on, so
+    that their ratio compares runs moments apart: after it in even
+    repetitions, before it in odd ones."""
+    quiet = [s for s in order if s.key in QUIET_OF]
+    order = [s for s in order if s.key not in QUIET_OF]
+    for s in quiet:
+        at = next((i for i, o in enumerate(order) if o.key == QUIET_OF[s.key]), len(order))
+        order.insert(at + 1 if rep % 2 == 0 else at, s)
+    return order
+
+
 def run_rounds(servers, args):
     # results[server][measurement] = [(repetition, value)]
     results = {s.key: {k: [] for k in [m for m, _ in MEASUREMENTS] + ["browser", "browser_held"]}
@@ -714,6 +732,7 @@ def run_rounds(servers, args):
         # would keep each server behind the same neighbour in every repetition.
         order = list(servers)
         random.Random(rep).shuffle(order)
+        order = beside_their_pairs(order, rep)
         for key in tests:
             for s in order:
                 if (s.key == "python" or s.wine) and key == "f100m" and rep % 3:
@@ -1374,8 +1393,8 @@ def main():
     parser.add_argument("--also-wine", action="append", default=[], metavar="NAME=PATH",
                         help="another harborlight-serve.exe to measure under Wine beside this one")
     parser.add_argument("--only", default="", metavar="KEYS",
-                        help="comma-separated, of %s: only these measurements, with no idle, fresh-start or "
-                             "soak phase; the result goes to a block of its own on the page" % ",".join(TESTS))
+                        help="comma-separated, of %s: only these measurements, with no idle, fresh-start, "
+                             "memory or soak phase; the result goes to a block of its own on the page" % ",".join(TESTS))
     parser.add_argument("--requests", type=int, metavar="N",
                         help="requests in every ab run of every server, all of which must complete")
     parser.add_argument("--no-write", action="store_true", help="print only; leave docs/ alone")
