@@ -149,6 +149,20 @@ class Server:
                 pass
         return total
 
+    def writer_ns(self):
+        """CPU time of the thread that writes the request lines: the process's
+        newest, started after the listener. None without lines."""
+        if self.lines != "on" or not self.procs:
+            return None
+        proc = self.procs[0]
+        try:
+            if not getattr(proc, "writer_tid", None):
+                proc.writer_tid = max(int(t) for t in os.listdir("/proc/%d/task" % proc.pid))
+            with open("/proc/%d/task/%d/schedstat" % (proc.pid, proc.writer_tid)) as f:
+                return int(f.read().split()[0])
+        except (OSError, ValueError):
+            return None
+
     def stop(self):
         for proc in self.procs:
             if getattr(proc, "request_lines", None):
@@ -613,12 +627,16 @@ def measure(server, key, args, rep=0):
 
     base = "http://%s:%d/" % (ADDRESS, server.port)
     if key == "page1":
-        before = server.cpu_ns()
+        before, writer_before = server.cpu_ns(), server.writer_ns()
         r = load(base, 1, 279)
         used = server.cpu_ns() - before if before is not None else None
         result = {"page1": r["rps"], "p99": r["p99"]}
         if used is not None:
             result["cpu"] = used / 1000 / r["complete"]
+        writer_after = server.writer_ns()
+        if used and None not in (writer_before, writer_after):
+            result["writer"] = (writer_after - writer_before) / 1000 / r["complete"]
+            result["writer_share"] = (writer_after - writer_before) / used
         return result
     if key == "page32":
         return {"page32": load(base, 32, 279)["rps"]}
@@ -715,7 +733,8 @@ def beside_their_pairs(order, rep):
 
 def run_rounds(servers, args):
     # results[server][measurement] = [(repetition, value)]
-    results = {s.key: {k: [] for k in [m for m, _ in MEASUREMENTS] + ["browser", "browser_held"]}
+    results = {s.key: {k: [] for k in [m for m, _ in MEASUREMENTS] + ["browser", "browser_held", "writer",
+                                                                       "writer_share"]}
                for s in servers}
     failures = []
     tests = args.only or TESTS
@@ -1138,6 +1157,15 @@ def request_lines_report(servers, summary, results, check):
                       "as printed)" % (labels[key], where, floor_on,
                                        "Winsock floor" if on == "wine" else "floor", before),
                       round(floor_on, 2) >= before)
+    for on in QUIET_OF.values():
+        writer = [v for _, v in results.get(on, {}).get("writer", [])]
+        share = [v for _, v in results.get(on, {}).get("writer_share", [])]
+        if writer:
+            where = "under Wine" if on == "wine" else "natively"
+            rows.append("| the line writer's own thread, 1 client, CPU µs per request, %s (share of the server's "
+                        "CPU%s) | %.2f (%.1f%%) | – | – | – | – | – |" % (
+                            where, ", with the wineserver's" if on == "wine" else "", median(writer),
+                            100 * median(share)))
     if rows:
         lines = ["| Request lines on, to a file, against --quiet (ratios: higher is better) | lines on | --quiet "
                  "| lines on / --quiet "
