@@ -14,6 +14,7 @@ started here and ended by its own process id.
 """
 import argparse
 import csv
+import itertools
 import os
 import random
 import re
@@ -53,6 +54,25 @@ BROWSER_FILE_SIZE = 3000
 BROWSER_LIMIT = 3
 BLOCKING_FLOORS = ("floor", "wfloor")  # no receive limit: the silent ones hold them
 FRESH_RUNS = 20
+# Resident memory is read after these many requests of the test page (the
+# first fills the record of the last 1,000); every ab run of the phase may
+# take a second per MEMORY_RATE requests.
+MEMORY_STEPS = (1000, 10000, 100000)
+MEMORY_STEPS_QUICK = (1000, 5000, 20000)
+MEMORY_RATE = 250
+# harborlight-serve writes its lines to a file within a second of a request's
+# end; a busy machine gets half a second more.
+LINE_DELAY = 1.5
+# The same build with --quiet, beside the one with its request lines on: the
+# test page only, at 1 and at 32 clients, paired in each repetition.
+QUIET_OF = {"quiet": "harborlight", "winequiet": "wine"}
+QUIET_TESTS = ("page1", "page32")
+# Lines on must keep this share of --quiet's speed, and stand no lower against
+# the floor than the build before the request lines (the table of commit
+# 309cfe8).
+QUIET_GOAL = 0.97
+BEFORE_LINES = {("harborlight", "page1"): 1.03, ("harborlight", "page32"): 0.91,
+                ("wine", "page1"): 0.97, ("wine", "page32"): 0.94}
 SOAK_CYCLES = 1000
 
 
@@ -69,10 +89,13 @@ def log(text):
 class Server:
     """One server process (or two, for a peer that logs on a second port)."""
 
-    def __init__(self, key, title, start, log_start=None, logs_on_next_port=False, wine=False):
+    def __init__(self, key, title, start, log_start=None, logs_on_next_port=False, wine=False, lines=None):
         self.key = key
         self.title = title
         self.wine = wine
+        # "on" or "quiet": this build's harborlight-serve, whose request
+        # lines are counted.
+        self.lines = lines
         self._start = start
         self._log_start = log_start
         self.logs_on_next_port = logs_on_next_port
@@ -80,6 +103,8 @@ class Server:
         self.port = None
         self.log_port = None
         self.note = ""
+        self.lost = []         # what the line counts found missing
+        self.line_counts = []  # (lines, requests, why counting ended early) per process stopped
 
     def start(self, port):
         self.port = port
@@ -91,13 +116,27 @@ class Server:
             proc = self._log_start(port + 1)
             if proc:
                 self.procs.append(proc)
+        if self.lines:
+            for proc in self.procs:
+                proc.request_lines = RequestLines(proc.output, quiet=self.lines == "quiet")
+
+    def request_lines(self, key=None):
+        """The line counter of the process that measurement `key` loads, or None."""
+        procs = self.procs[1:] if key == "log1" else self.procs[:1]
+        return getattr(procs[0], "request_lines", None) if procs else None
 
     def cpu_ns(self):
-        """CPU time of the first process and its descendants, or None (Wine's
-        wineserver is no descendant, so Wine is left out)."""
-        if self.wine or not self.procs:
+        """CPU time of the first process and its descendants, and under Wine
+        of the prefix's wineserver as well, which carries every socket call
+        (the other Wine servers sit idle meanwhile); or None."""
+        if not self.procs:
             return None
         total, todo = 0, [self.procs[0].pid]
+        if self.wine:
+            server = wineserver_pid()
+            if server is None:
+                return None
+            todo.append(server)
         while todo:
             pid = todo.pop()
             try:
@@ -110,7 +149,27 @@ class Server:
                 pass
         return total
 
+    def writer_ns(self):
+        """CPU time of the thread that writes the request lines: the process's
+        newest, started after the listener. None without lines."""
+        if self.lines != "on" or not self.procs:
+            return None
+        proc = self.procs[0]
+        try:
+            if not getattr(proc, "writer_tid", None):
+                proc.writer_tid = max(int(t) for t in os.listdir("/proc/%d/task" % proc.pid))
+            with open("/proc/%d/task/%d/schedstat" % (proc.pid, proc.writer_tid)) as f:
+                return int(f.read().split()[0])
+        except (OSError, ValueError):
+            return None
+
     def stop(self):
+        for proc in self.procs:
+            if getattr(proc, "request_lines", None):
+                proc.request_lines.check()
+                self.lost += proc.request_lines.lost
+                self.line_counts.append((proc.request_lines.lines, proc.request_lines.requests,
+                                         proc.request_lines.stopped))
         for proc in self.procs:
             if proc.poll() is None:
                 proc.send_signal(signal.SIGTERM)
@@ -128,37 +187,102 @@ def pinned(argv):
     return ["taskset", "-c", SERVER_CORE] + argv
 
 
+OUTPUT_DIR = os.path.join(ROOT, "build", "bench", "output")
+_output_numbers = itertools.count(1)
+
+
 def spawn(argv, cwd, env=None, banner=None):
-    """Starts a server and, when it prints a banner, waits for that line."""
-    out = subprocess.PIPE if banner else subprocess.DEVNULL
-    proc = subprocess.Popen(pinned(argv), cwd=cwd, env=env, stdout=out,
-                            stderr=subprocess.DEVNULL, text=True)
+    """Starts a server. One that prints a banner writes its standard output to
+    a file of its own (proc.output), as a user's redirection would, and the
+    start waits for the banner there: a pipe would need a reader competing
+    with the server for the CPU."""
+    output = None
     if banner:
-        line = read_line(proc, 60)
-        if not re.search(banner, line or ""):
+        os.makedirs(OUTPUT_DIR, exist_ok=True)
+        name = os.path.basename(argv[1] if argv[0] == "wine" else argv[0])
+        output = os.path.join(OUTPUT_DIR, "%03d-%s.out" % (next(_output_numbers), name))
+    with open(output or os.devnull, "wb") as out:
+        proc = subprocess.Popen(pinned(argv), cwd=cwd, env=env, stdout=out, stderr=subprocess.DEVNULL)
+    if banner:
+        line = read_banner(proc, output, banner, 60)
+        if line is None:
             proc.kill()
             proc.wait()
-            raise BenchError("%s did not start: %r" % (argv[0], line))
-        proc.banner = line.strip()
-        # Keep reading in the background so a full pipe never blocks it.
-        proc.stdout_thread = drain_in_background(proc.stdout)
+            with open(output, errors="replace") as f:
+                raise BenchError("%s did not start: %r" % (argv[0], f.read()[:200]))
+        proc.banner = line
+        proc.output = output
     return proc
 
 
-def read_line(proc, seconds):
-    import selectors
-    sel = selectors.DefaultSelector()
-    sel.register(proc.stdout, selectors.EVENT_READ)
-    if not sel.select(seconds):
-        return None
-    return proc.stdout.readline()
+def read_banner(proc, path, banner, seconds):
+    """The first line of the file at `path` that matches `banner`, once it is
+    there; None when the process ends or `seconds` pass first."""
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline and proc.poll() is None:
+        with open(path, errors="replace") as f:
+            for line in f:
+                if line.endswith("\n") and re.search(banner, line):
+                    return line.strip()
+        time.sleep(0.02)
+    return None
 
 
-def drain_in_background(stream):
-    import threading
-    thread = threading.Thread(target=lambda: [None for _ in stream], daemon=True)
-    thread.start()
-    return thread
+class RequestLines:
+    """The lines a harborlight-serve writes to its output file, one per
+    request, counted against the requests the bench made of it: every one
+    must have its line, within LINE_DELAY seconds of the load's end. A
+    process started with --quiet must write none."""
+
+    def __init__(self, path, quiet=False):
+        self.path = path
+        self.quiet = quiet
+        self.offset = 0
+        self.lines = 0       # request lines read so far
+        self.not_shown = 0   # what its "... N requests not shown" lines say
+        self.requests = 0    # requests the load completed
+        self.made = 0        # the lines they should have made
+        self.loose = 0       # requests a time bound cut: each may have a line or not
+        self.ended = 0.0     # when the last load ended (monotonic)
+        self.lost = []       # checks that found lines missing or extra
+        self.stopped = ""    # why counting ended early
+        self.last = "the start"  # the load the count has come to
+
+    def read(self):
+        with open(self.path, "rb") as f:
+            f.seek(self.offset)
+            chunk = f.read()
+        chunk = chunk[:chunk.rfind(b"\n") + 1]  # whole lines only
+        self.offset += len(chunk)
+        self.lines += len(re.findall(rb"^\d\d:\d\d:\d\d ", chunk, re.M))
+        self.not_shown += sum(int(n) for n in re.findall(rb"^\.\.\. (\d+) requests? not shown$", chunk, re.M))
+
+    def made_requests(self, what, count, loose=0):
+        self.requests += count
+        if not self.quiet:
+            self.made += count
+            self.loose += loose
+        self.ended = time.monotonic()
+        self.last = what
+
+    def check(self):
+        """Waits until every request made has its line, LINE_DELAY seconds
+        after the load at most; notes a shortfall or a surplus."""
+        if self.stopped:
+            return
+        while True:
+            self.read()
+            if self.lines >= self.made or time.monotonic() > self.ended + LINE_DELAY:
+                break
+            time.sleep(0.05)
+        if not self.made <= self.lines <= self.made + self.loose or self.not_shown:
+            self.lost.append("after %s: %d lines for %d requests%s" % (
+                self.last, self.lines, self.made, ", %d not shown" % self.not_shown if self.not_shown else ""))
+            # Counted afresh from here, so that one shortfall is told once.
+            self.made, self.loose, self.not_shown = self.lines, 0, 0
+
+    def stop_counting(self, why):
+        self.stopped = self.stopped or why
 
 
 def wait_for_port(port, seconds):
@@ -193,8 +317,10 @@ def make_servers(work, data, args):
                lambda p: spawn([floor, ADDRESS, str(p), data, os.path.join(site("floor-log"), "floor.log")],
                                work, banner="floor serving")),
         Server("harborlight", "Harborlight",
-               lambda p: spawn([serve, "--port", str(p)], site("hl"), banner=r"Harborlight is serving DATA/ at http://127\.0\.0\.1:"),
-               lambda p: spawn([serve, "--port", str(p), "--log"], site("hl-log"), banner=r"Harborlight is serving DATA/ at http://127\.0\.0\.1:")),
+               lambda p: start_native(serve, site("hl"), p, False),
+               lambda p: start_native(serve, site("hl-log"), p, True), lines="on"),
+        Server("quiet", "Harborlight --quiet",
+               lambda p: start_native(serve, site("hl-quiet"), p, False, ["--quiet"]), lines="quiet"),
     ]
     servers += other_builds(args.also, "also", start_native, site)
     if shutil.which("nginx") and "nginx" not in args.skip:
@@ -218,7 +344,10 @@ def make_servers(work, data, args):
     if shutil.which("wine") and os.path.exists(exe) and "wine" not in args.skip:
         servers.append(Server("wine", "Harborlight under Wine",
                               lambda p: start_wine(exe, site("wine"), p, False),
-                              lambda p: start_wine(exe, site("wine-log"), p, True), wine=True))
+                              lambda p: start_wine(exe, site("wine-log"), p, True), wine=True, lines="on"))
+        servers.append(Server("winequiet", "Harborlight --quiet under Wine",
+                              lambda p: start_wine(exe, site("wine-quiet"), p, False, ["--quiet"]),
+                              wine=True, lines="quiet"))
         servers += other_builds(args.also_wine, "alsowine", start_wine, site, wine=True)
     return servers
 
@@ -236,8 +365,8 @@ def other_builds(named_paths, prefix, start, site, wine=False):
     return servers
 
 
-def start_native(path, cwd, port, with_log):
-    argv = [path, "--port", str(port)] + (["--log"] if with_log else [])
+def start_native(path, cwd, port, with_log, options=()):
+    argv = [path, "--port", str(port)] + (["--log"] if with_log else []) + list(options)
     return spawn(argv, cwd, banner=r"serving DATA/ at http://127\.0\.0\.1:")
 
 
@@ -307,8 +436,8 @@ def wine_env():
     return env
 
 
-def start_wine(exe, cwd, port, with_log):
-    argv = ["wine", exe, "--port", str(port)] + (["--log"] if with_log else [])
+def start_wine(exe, cwd, port, with_log, options=()):
+    argv = ["wine", exe, "--port", str(port)] + (["--log"] if with_log else []) + list(options)
     return spawn(argv, cwd, env=wine_env(), banner=r"Harborlight is serving DATA/ at http://127\.0\.0\.1:")
 
 
@@ -356,6 +485,22 @@ def ab(url, clients, seconds, max_requests, expect_length):
             if row and row[0] == "99":
                 result["p99"] = float(row[1])
     return result
+
+
+def counted_ab(server, key, what, url, clients, seconds, max_requests, expect_length):
+    """ab, with the requests it made counted for the server's request lines
+    (a run the time bound cut may leave up to `clients` requests unanswered,
+    each with a line or not); after a failed run they are no longer counted."""
+    lines = server.request_lines(key)
+    try:
+        r = ab(url, clients, seconds, max_requests, expect_length)
+    except BenchError:
+        if lines:
+            lines.stop_counting("not counted after a failed run (%s)" % what)
+        raise
+    if lines:
+        lines.made_requests(what, int(r["complete"]), clients if r["complete"] < max_requests else 0)
+    return r
 
 
 def fetch_on_new_connection(port, name, patience):
@@ -461,7 +606,7 @@ TIME_CAP = 8  # seconds any one ab run may take
 TESTS = ["page1", "page32", "log1", "f3000", "f1m", "f100m", "browser"]
 
 
-def measure(server, key, args):
+def measure(server, key, args, rep=0):
     if args.requests:
         # The same count for every server, all of it: a run cut short by the
         # time bound fails. The bound grows with the count.
@@ -471,20 +616,27 @@ def measure(server, key, args):
         if server.key == "python" or server.wine:
             n = max(n // 4, 10)  # the slow ones: fewer requests, same bound in time
 
+    what = "%s in repetition %d" % (key, rep + 1)
+    lines = server.request_lines(key)
+
     def load(url, clients, length):
-        r = ab(url, clients, cap, n, length)
+        r = counted_ab(server, key, what, url, clients, cap, n, length)
         if args.requests and r["complete"] < n:
             raise BenchError("%s: %d of %d requests in %d s" % (url, r["complete"], n, cap))
         return r
 
     base = "http://%s:%d/" % (ADDRESS, server.port)
     if key == "page1":
-        before = server.cpu_ns()
+        before, writer_before = server.cpu_ns(), server.writer_ns()
         r = load(base, 1, 279)
         used = server.cpu_ns() - before if before is not None else None
         result = {"page1": r["rps"], "p99": r["p99"]}
         if used is not None:
             result["cpu"] = used / 1000 / r["complete"]
+        writer_after = server.writer_ns()
+        if used and None not in (writer_before, writer_after):
+            result["writer"] = (writer_after - writer_before) / 1000 / r["complete"]
+            result["writer_share"] = (writer_after - writer_before) / used
         return result
     if key == "page32":
         return {"page32": load(base, 32, 279)["rps"]}
@@ -498,9 +650,14 @@ def measure(server, key, args):
         r = load(base + "f1m.bin", 1, 1 << 20)
         return {"f1m": r["bytes"] / r["seconds"] / 1e6}
     if key == "f100m":
-        return {"f100m": curl_seconds(base + "f100m.bin", 100 << 20, 120)}
+        seconds = curl_seconds(base + "f100m.bin", 100 << 20, 120)
+        if lines:
+            lines.made_requests(what, 1)
+        return {"f100m": seconds}
     if key == "browser":
         seconds, held = browser_case(server.port)
+        if lines:
+            lines.made_requests(what, BROWSER_FILES)
         return {"browser": seconds, "browser_held": 1 if held else 0}
     raise KeyError(key)
 
@@ -518,6 +675,7 @@ def session(args):
         subprocess.run(["x86_64-w64-mingw32-gcc", "-O2", "-Wall", "-o", wfloor,
                         os.path.join(ROOT, "bench", "floor_winsock.c"), "-lws2_32"], check=True)
 
+    shutil.rmtree(OUTPUT_DIR, ignore_errors=True)
     servers = make_servers(work, data, args)
     # Harborlight writes the test page; every server then serves that file.
     hl = servers[1]
@@ -525,6 +683,7 @@ def session(args):
     try:
         subprocess.run(["curl", "-s", "-o", "/dev/null", "http://%s:18100/" % ADDRESS],
                        check=True, timeout=10)
+        hl.request_lines().made_requests("the test page's first request", 1)
     finally:
         hl.stop()
     if os.path.getsize(os.path.join(data, "index.html")) != 279:
@@ -549,6 +708,9 @@ def session(args):
     finally:
         for s in started:
             s.stop()
+    results["lines"] = {s.key: {"lost": s.lost, "counts": s.line_counts} for s in started if s.lines}
+    if "memory" not in args.skip and not args.only:
+        results["memory"] = memory_phase(work, args)
     exe = os.path.join(ROOT, "build", "windows", "harborlight-serve.exe")
     if any(s.key == "wine" for s in started) and not args.only:
         results["fresh"] = fresh_runs(exe, work, FRESH_RUNS if not args.quick else 5)
@@ -557,9 +719,22 @@ def session(args):
     return started, results, failures
 
 
+def beside_their_pairs(order, rep):
+    """Each --quiet build moved next to the same build with its lines on, so
+    that their ratio compares runs moments apart: after it in even
+    repetitions, before it in odd ones."""
+    quiet = [s for s in order if s.key in QUIET_OF]
+    order = [s for s in order if s.key not in QUIET_OF]
+    for s in quiet:
+        at = next((i for i, o in enumerate(order) if o.key == QUIET_OF[s.key]), len(order))
+        order.insert(at + 1 if rep % 2 == 0 else at, s)
+    return order
+
+
 def run_rounds(servers, args):
     # results[server][measurement] = [(repetition, value)]
-    results = {s.key: {k: [] for k in [m for m, _ in MEASUREMENTS] + ["browser", "browser_held"]}
+    results = {s.key: {k: [] for k in [m for m, _ in MEASUREMENTS] + ["browser", "browser_held", "writer",
+                                                                       "writer_share"]}
                for s in servers}
     failures = []
     tests = args.only or TESTS
@@ -567,7 +742,7 @@ def run_rounds(servers, args):
     for s in servers:
         for path, length, count in (("", 279, 300), ("f1m.bin", 1 << 20, 20)):
             try:
-                ab("http://%s:%d/%s" % (ADDRESS, s.port, path), 1, 1, count, length)
+                counted_ab(s, None, "the warm-up", "http://%s:%d/%s" % (ADDRESS, s.port, path), 1, 1, count, length)
             except BenchError as e:
                 failures.append("%s warm-up: %s" % (s.title, e))
     began = time.monotonic()
@@ -576,16 +751,24 @@ def run_rounds(servers, args):
         # would keep each server behind the same neighbour in every repetition.
         order = list(servers)
         random.Random(rep).shuffle(order)
+        order = beside_their_pairs(order, rep)
         for key in tests:
             for s in order:
                 if (s.key == "python" or s.wine) and key == "f100m" and rep % 3:
                     continue  # slow: every third repetition is enough
                 if s.key in BLOCKING_FLOORS and key == "browser" and rep % 3:
                     continue  # held for BROWSER_LIMIT seconds each time
+                if s.key in QUIET_OF and key not in QUIET_TESTS:
+                    continue
+                lines = s.request_lines(key)
+                if lines:
+                    lines.check()  # the lines of this process's run before
                 try:
-                    for k, v in measure(s, key, args).items():
+                    for k, v in measure(s, key, args, rep).items():
                         results[s.key][k].append((rep, v))
                 except BenchError as e:
+                    if lines:
+                        lines.stop_counting("not counted after a failed run (%s in repetition %d)" % (key, rep + 1))
                     failures.append("%s %s: %s" % (s.title, key, e))
                     log("FAILED %s %s: %s" % (s.title, key, e))
         log("repetition %d of %d done, %.0f s" % (rep + 1, args.reps, time.monotonic() - began))
@@ -629,22 +812,95 @@ def wineserver_pid():
 
 def measure_idle(servers):
     """Context switches over IDLE_SECONDS with no load, one server at a time:
-    its own threads and, under Wine, the wineserver's."""
+    all its threads (Harborlight's request line writer among them, its lines
+    on and going to a file) and, under Wine, the wineserver's."""
     idle = {}
     for s in servers:
         if s.key not in ("floor", "harborlight") + WINE_KEYS:
             continue
         pid = s.procs[0].pid
+        if s.request_lines():
+            s.request_lines().check()  # the last lines are out before the quiet begins
         server = wineserver_pid() if s.wine else None
         before = (context_switches(pid), context_switches(server) if server else None)
         time.sleep(IDLE_SECONDS)
         after = (context_switches(pid), context_switches(server) if server else None)
         own = after[0] - before[0] if None not in (before[0], after[0]) else None
         wine = after[1] - before[1] if server and None not in (before[1], after[1]) else None
-        idle[s.key] = {"threads": own, "wineserver": wine}
-        log("idle %-26s %s context switches in %d s%s" % (
-            s.title, own, IDLE_SECONDS, "" if wine is None else ", wineserver %d" % wine))
+        try:
+            tasks = len(os.listdir("/proc/%d/task" % pid))
+        except OSError:
+            tasks = None
+        idle[s.key] = {"threads": own, "wineserver": wine, "tasks": tasks}
+        log("idle %-26s %s context switches of %s threads in %d s%s" % (
+            s.title, own, tasks, IDLE_SECONDS, "" if wine is None else ", wineserver %d" % wine))
     return idle
+
+
+def resident_kb(pid):
+    """VmRSS of a process, in kB, or None."""
+    try:
+        with open("/proc/%d/status" % pid) as f:
+            for line in f:
+                if line.startswith("VmRSS:"):
+                    return int(line.split()[1])
+    except (OSError, ValueError, TypeError):
+        pass
+    return None
+
+
+def memory_phase(work, args):
+    """Each harborlight-serve, started afresh with its request lines on and
+    going to a file, serves the test page at 32 clients; its resident memory
+    is read after each of MEMORY_STEPS requests, and every request must have
+    its line."""
+    steps = MEMORY_STEPS_QUICK if args.quick else MEMORY_STEPS
+    runs = [("native", lambda port: start_native(os.path.join(ROOT, "build", "native", "harborlight-serve"),
+                                                 os.path.join(work, "hl"), port, False))]
+    exe = os.path.join(ROOT, "build", "windows", "harborlight-serve.exe")
+    if shutil.which("wine") and os.path.exists(exe) and "wine" not in args.skip:
+        runs.append(("wine", lambda port: start_wine(exe, os.path.join(work, "wine"), port, False)))
+    found = {}
+    for i, (name, start) in enumerate(runs):
+        port = 18600 + i
+        record = found[name] = {"steps": [], "failed": "", "lines": 0, "lost": [], "requests": 0}
+        try:
+            proc = start(port)
+        except BenchError as e:
+            record["failed"] = str(e)
+            continue
+        lines = RequestLines(proc.output)
+        done = 0
+        try:
+            for target in steps:
+                n = target - done
+                what = "%s requests" % format(target, ",")
+                cap = max(TIME_CAP, n // MEMORY_RATE)
+                r = ab("http://%s:%d/" % (ADDRESS, port), 32, cap, n, 279)
+                complete = int(r["complete"])
+                lines.made_requests(what, complete, 32 if complete < n else 0)
+                done += complete
+                if complete < n:
+                    raise BenchError("%d of %d requests in %d s" % (done, target, cap))
+                lines.check()
+                server = wineserver_pid() if name == "wine" else None
+                record["steps"].append((done, resident_kb(proc.pid), resident_kb(server)))
+                log("memory %-6s after %7d requests: %s kB%s" % (
+                    name, done, record["steps"][-1][1],
+                    ", wineserver %s kB" % record["steps"][-1][2] if server else ""))
+        except BenchError as e:
+            record["failed"] = str(e)
+            log("memory %s: FAILED %s" % (name, e))
+        finally:
+            lines.check()
+            record["lines"], record["lost"], record["requests"] = lines.lines, lines.lost, lines.requests
+            proc.send_signal(signal.SIGTERM)
+            try:
+                proc.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.wait(timeout=5)
+    return found
 
 
 def fresh_runs(exe, work, runs):
@@ -755,13 +1011,14 @@ def fmt(value, key):
 
 def report(servers, results, failures):
     summary = summarize(servers, results)
-    lines = ["| Measurement | " + " | ".join(s.title for s in servers) + " |",
-             "|---|" + "---:|" * len(servers)]
+    shown = [s for s in servers if s.key not in QUIET_OF]  # the --quiet builds have a table of their own
+    lines = ["| Measurement | " + " | ".join(s.title for s in shown) + " |",
+             "|---|" + "---:|" * len(shown)]
     for key, label in MEASUREMENTS:
-        if all(summary[s.key][key][0] is None for s in servers):
+        if all(summary[s.key][key][0] is None for s in shown):
             continue  # not measured in this run (--only)
         cells = []
-        for s in servers:
+        for s in shown:
             value, ratio, _ = summary[s.key][key]
             if value is None:
                 cells.append("–")
@@ -806,6 +1063,9 @@ def report(servers, results, failures):
     hl_fail = [f for f in failures if f.startswith("Harborlight ") and "under Wine" not in f]
     check("no failed or dropped request for Harborlight (every ab run: 0 failed, 0 non-2xx, all completed)",
           not hl_fail)
+    lines_table = request_lines_report(servers, summary, results, check)
+    memory_table = memory_report(results, check)
+    table = "\n\n".join(filter(None, (table, lines_table, memory_table)))
     wine_table, wine_ratios = wine_report(summary, results, check)
     spread_table = wine_spread_report(servers, summary, results, check)
     wine_table = "\n\n".join(filter(None, (wine_table, spread_table)))
@@ -866,6 +1126,104 @@ def browser_report(servers, results, check):
 WINE_ROWS = ("page1", "page32", "f1m")
 
 
+def request_lines_report(servers, summary, results, check):
+    """Harborlight with its request lines on against the same build with
+    --quiet, paired in each repetition, natively and under Wine; and whether
+    every request made had its line."""
+    labels = dict(MEASUREMENTS)
+    rows, lines = [], []
+    for quiet, on in QUIET_OF.items():
+        if not results.get(quiet) or not results.get(on):
+            continue
+        base = "wfloor" if on == "wine" else "floor"
+        where = "under Wine" if on == "wine" else "natively"
+        for key in QUIET_TESTS + ("cpu",):
+            against = median(paired_ratios(results, on, key, base=quiet))
+            if against is None:
+                continue
+            floor_on = median(paired_ratios(results, on, key, base=base)) if results.get(base) else None
+            floor_quiet = median(paired_ratios(results, quiet, key, base=base)) if results.get(base) else None
+            before = BEFORE_LINES.get((on, key))
+            rows.append("| %s, %s | %s | %s | %.2f | %s | %s | %s |" % (
+                labels[key], where, fmt(summary[on][key][0], key), fmt(summary[quiet][key][0], key), against,
+                "–" if floor_on is None else "%.2f" % floor_on, "–" if floor_quiet is None else "%.2f" % floor_quiet,
+                "–" if before is None else "%.2f" % before))
+            if key == "cpu":
+                continue
+            check("request lines on, %s, %s: %.2f of --quiet in the same repetition, median (goal %.2f or more)"
+                  % (labels[key], where, against, QUIET_GOAL), round(against, 2) >= QUIET_GOAL)
+            if before is not None and floor_on is not None:
+                check("request lines on, %s, %s: %.2f of the %s, %.2f before the lines (goal no lower, "
+                      "as printed)" % (labels[key], where, floor_on,
+                                       "Winsock floor" if on == "wine" else "floor", before),
+                      round(floor_on, 2) >= before)
+    for on in QUIET_OF.values():
+        writer = [v for _, v in results.get(on, {}).get("writer", [])]
+        share = [v for _, v in results.get(on, {}).get("writer_share", [])]
+        if writer:
+            where = "under Wine" if on == "wine" else "natively"
+            rows.append("| the line writer's own thread, 1 client, CPU µs per request, %s (share of the server's "
+                        "CPU%s) | %.2f (%.1f%%) | – | – | – | – | – |" % (
+                            where, ", with the wineserver's" if on == "wine" else "", median(writer),
+                            100 * median(share)))
+    if rows:
+        lines = ["| Request lines on, to a file, against --quiet (ratios: higher is better) | lines on | --quiet "
+                 "| lines on / --quiet "
+                 "| lines on / floor | --quiet / floor | before the lines / floor |",
+                 "|---|---:|---:|---:|---:|---:|---:|"] + rows
+    for s in servers:
+        found = results.get("lines", {}).get(s.key)
+        if not found or not found["counts"]:
+            continue
+        lines_made = sum(n for n, _, _ in found["counts"])
+        requests = sum(n for _, n, _ in found["counts"])
+        stopped = "; " + "; ".join(why for _, _, why in found["counts"] if why) if any(
+            why for _, _, why in found["counts"]) else ""
+        if s.lines == "quiet":
+            check("%s: %s request lines for %s requests (goal none)" % (
+                s.title, format(lines_made, ","), format(requests, ",")), lines_made == 0)
+        else:
+            check("request lines, %s: %s lines for %s requests, checked after every run: %s (goal: one for "
+                  "each request, none lost)%s" % (
+                      s.title, format(lines_made, ","), format(requests, ","),
+                      "; ".join(found["lost"]) or "none missing", stopped), not found["lost"])
+    return "\n".join(lines)
+
+
+def memory_report(results, check):
+    """Resident memory of each harborlight-serve after 1,000 requests and after
+    the last step."""
+    memory = results.get("memory") or {}
+    if not memory:
+        return ""
+    steps = max((r["steps"] for r in memory.values()), key=len)
+    head = [format(n, ",") for n, _, _ in steps]
+    lines = ["| Resident memory (VmRSS), kB, test page at 32 clients, request lines on, to a file | " +
+             " | ".join("after %s" % h for h in head) + " | from the first to the last |",
+             "|---|" + "---:|" * (len(head) + 1)]
+    titles = {"native": "harborlight-serve", "wine": "harborlight-serve.exe under Wine"}
+    for name, found in sorted(memory.items()):
+        kb = [k for _, k, _ in found["steps"]]
+        rows = [(titles[name], kb)]
+        if name == "wine":
+            rows.append(("Wine's server process, meanwhile", [w for _, _, w in found["steps"]]))
+        for title, values in rows:
+            cells = ["–" if v is None else "%d" % v for v in values] + ["–"] * (len(head) - len(values))
+            grew = values[-1] - values[0] if len(values) == len(head) and None not in values else None
+            lines.append("| %s | %s | %s |" % (title, " | ".join(cells), "–" if grew is None else "%+d" % grew))
+        where = "under Wine" if name == "wine" else "natively"
+        if found["failed"] or len(kb) < 2 or None in kb:
+            check("memory %s: %s" % (where, found["failed"] or "not read"), False)
+            continue
+        check("memory %s: %s's VmRSS %d kB after %s requests, %d kB after %s: %+d kB (goal within 1 MB)"
+              % (where, titles[name].split()[0], kb[0], head[0], kb[-1], head[-1], kb[-1] - kb[0]),
+              abs(kb[-1] - kb[0]) <= 1024)
+        check("request lines %s in the memory phase: %s lines for %s requests (goal: one for each, none lost)%s"
+              % (where, format(found["lines"], ","), format(found["requests"], ","),
+                 ": " + "; ".join(found["lost"]) if found["lost"] else ""), not found["lost"])
+    return "\n".join(lines)
+
+
 def wine_report(summary, results, check):
     """harborlight-serve.exe against the Winsock floor under the same Wine,
     idle wake-ups, fresh starts and the soak: a table and its goals."""
@@ -897,10 +1255,13 @@ def wine_report(summary, results, check):
         r = wine_ratios[key]
         if r is not None:
             check("under Wine, %s: %.2f of the Winsock floor (goal 0.90 or better)" % (labels[key], r), r >= 0.9)
-    mine, floor = idle.get("wine", {}).get("threads"), idle.get("wfloor", {}).get("threads")
-    if mine is not None and floor is not None:
-        check("idle under Wine, Harborlight's threads switched %d times in %d s, the Winsock floor's %d "
-              "(goal: no more than the floor's, allowing two)" % (mine, IDLE_SECONDS, floor), mine <= floor + 2)
+    for who, base, where, floor_title in (("harborlight", "floor", "natively", "the floor's"),
+                                          ("wine", "wfloor", "under Wine", "the Winsock floor's")):
+        mine, floor = idle.get(who, {}).get("threads"), idle.get(base, {}).get("threads")
+        if mine is not None and floor is not None:
+            check("idle %s, request lines on and going to a file: Harborlight's %s threads switched %d times "
+                  "in %d s, %s %d (goal: no more than the floor's, allowing two)" % (
+                      where, idle[who].get("tasks"), mine, IDLE_SECONDS, floor_title, floor), mine <= floor + 2)
     fresh = results.get("fresh")
     if fresh:
         check("%(runs)d fresh starts of harborlight-serve.exe, one ab run each: %(requests)d requests, "
@@ -917,7 +1278,7 @@ def wine_spread_report(servers, summary, results, check):
     repetition by repetition: under Wine one repetition swings far from the
     median. With other builds beside this one (--also-wine), goals that this
     build stands no lower than each of them."""
-    builds = [s for s in servers if s.wine and s.key != "wfloor"]
+    builds = [s for s in servers if s.wine and s.key != "wfloor" and s.key not in QUIET_OF]
     labels = dict(MEASUREMENTS)
     tables = []
     for key in WINE_ROWS:
@@ -951,7 +1312,7 @@ def write_svg(path, servers, summary):
     short = {"page1": "page, 1 client", "page32": "page, 32 clients", "log1": "page, log on",
              "f3000": "3,000 B", "f1m": "1 MiB", "f100m": "100 MiB"}
     palette = ["#888888", "#1f77b4", "#2ca02c", "#ff7f0e", "#9467bd", "#d62728", "#8c564b"]
-    shown = servers
+    shown = [s for s in servers if s.key not in QUIET_OF]
     width, height = 860, 400
     left, right, top, bottom = 60, 20, 40, 110
     plot_w, plot_h = width - left - right, height - top - bottom
@@ -1054,14 +1415,14 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--quick", action="store_true", help="a third of the requests, 6 repetitions")
     parser.add_argument("--reps", type=int, help="repetitions (default 15, quick 6)")
-    parser.add_argument("--skip", default="", help="comma-separated: nginx,lighttpd,python,wine,soak")
+    parser.add_argument("--skip", default="", help="comma-separated: nginx,lighttpd,python,wine,memory,soak")
     parser.add_argument("--also", action="append", default=[], metavar="NAME=PATH",
                         help="another harborlight-serve build to measure beside this one")
     parser.add_argument("--also-wine", action="append", default=[], metavar="NAME=PATH",
                         help="another harborlight-serve.exe to measure under Wine beside this one")
     parser.add_argument("--only", default="", metavar="KEYS",
-                        help="comma-separated, of %s: only these measurements, with no idle, fresh-start or "
-                             "soak phase; the result goes to a block of its own on the page" % ",".join(TESTS))
+                        help="comma-separated, of %s: only these measurements, with no idle, fresh-start, "
+                             "memory or soak phase; the result goes to a block of its own on the page" % ",".join(TESTS))
     parser.add_argument("--requests", type=int, metavar="N",
                         help="requests in every ab run of every server, all of which must complete")
     parser.add_argument("--no-write", action="store_true", help="print only; leave docs/ alone")

@@ -3,7 +3,7 @@
 # the peers that are installed, in a private network namespace of its own,
 # and writes docs/performance.md and docs/performance.svg.
 #
-# Usage: bench/run.sh [--quick] [--reps N] [--skip nginx,lighttpd,python,wine,soak] [--no-write]
+# Usage: bench/run.sh [--quick] [--reps N] [--skip nginx,lighttpd,python,wine,memory,soak] [--no-write]
 #                     [--also NAME=PATH] [--also-wine NAME=PATH.exe] [--only page32,...] [--requests N]
 #   --quick      about two minutes instead of about ten
 #   --no-install use what is installed; do not call apt-get
