@@ -57,8 +57,9 @@ struct RequestEntry {
     // when there is no file (the not-found page, not GET).
     std::int64_t bodyBytes;
     std::int64_t fileSize;
-    // From the request's receipt to its last send (to the moment of reading,
-    // while in progress).
+    // From the request's receipt to the end of its answer, the drain of the
+    // connection's close not counted (to the moment of reading, while in
+    // progress).
     std::uint32_t durationMs;
 };
 
