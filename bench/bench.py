@@ -183,6 +183,17 @@ class Server:
         self.procs = []
 
 
+def end_process(proc):
+    """Ends a server this bench started, by its process: SIGTERM, then after
+    5 seconds SIGKILL."""
+    proc.send_signal(signal.SIGTERM)
+    try:
+        proc.wait(timeout=5)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait(timeout=5)
+
+
 def pinned(argv):
     return ["taskset", "-c", SERVER_CORE] + argv
 
@@ -894,12 +905,7 @@ def memory_phase(work, args):
         finally:
             lines.check()
             record["lines"], record["lost"], record["requests"] = lines.lines, lines.lost, lines.requests
-            proc.send_signal(signal.SIGTERM)
-            try:
-                proc.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                proc.kill()
-                proc.wait(timeout=5)
+            end_process(proc)
     return found
 
 
@@ -925,12 +931,7 @@ def fresh_runs(exe, work, runs):
             except subprocess.TimeoutExpired:
                 counts["broken"] += 1
         finally:
-            proc.send_signal(signal.SIGTERM)
-            try:
-                proc.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                proc.kill()
-                proc.wait(timeout=5)
+            end_process(proc)
     log("fresh starts under Wine: %(runs)d ab runs, %(requests)d requests, %(failed)d failed, "
         "%(broken)d runs broken or hung" % counts)
     return counts

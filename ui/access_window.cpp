@@ -401,13 +401,13 @@ void makeColumns(HWND list)
     for (int column = 0; column < ColumnCount; ++column) {
         WCHAR heading[32];
         LoadStringW(appInstance, IDS_ACCESS_TIME + column, heading, 32);
-        LVCOLUMNW spec = {};
-        spec.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT;
+        LVCOLUMNW header = {};
+        header.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT;
         // Numbers to the right (the first column cannot be).
-        spec.fmt = column >= BytesColumn ? LVCFMT_RIGHT : LVCFMT_LEFT;
-        spec.cx = atAccessDpi(ColumnWidths[column]);
-        spec.pszText = heading;
-        SendMessageW(list, LVM_INSERTCOLUMNW, column, reinterpret_cast<LPARAM>(&spec));
+        header.fmt = column >= BytesColumn ? LVCFMT_RIGHT : LVCFMT_LEFT;
+        header.cx = atAccessDpi(ColumnWidths[column]);
+        header.pszText = heading;
+        SendMessageW(list, LVM_INSERTCOLUMNW, column, reinterpret_cast<LPARAM>(&header));
     }
 }
 

@@ -583,11 +583,11 @@ TEST_F(MainWindowTest, AccessWindowShowsEveryRequestEscapedAndCopiesThem)
     const char* const headings[] = {"時刻", "接続元", "要求", "結果", "送信量", "時間"};
     for (int column = 0; column < 6; ++column) {
         wchar_t heading[32] = {};
-        LVCOLUMNW spec = {};
-        spec.mask = LVCF_TEXT;
-        spec.pszText = heading;
-        spec.cchTextMax = 32;
-        SendMessageW(list, LVM_GETCOLUMNW, column, reinterpret_cast<LPARAM>(&spec));
+        LVCOLUMNW header = {};
+        header.mask = LVCF_TEXT;
+        header.pszText = heading;
+        header.cchTextMax = 32;
+        SendMessageW(list, LVM_GETCOLUMNW, column, reinterpret_cast<LPARAM>(&header));
         EXPECT_EQ(std::wstring(heading), utf16(headings[column]));
     }
     SendMessageW(accessWindow, WM_COMMAND, IDC_ACCESS_CLEAR, 0);
