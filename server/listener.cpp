@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "server/engine.h"
+#include "server/keep_awake.h"
 #include "server/request_record.h"
 
 thread_local char requestBuffer[RequestCapacity + 1];
@@ -44,7 +45,7 @@ static void serveConnection(Socket connection, long received)
         return;
     requestBuffer[received] = '\0';
     bool drain = mayHaveUnreadInput(received);
-    recordRequestOpen(clientAddress.sin_addr.s_addr);
+    keepAwakeForRequest(recordRequestOpen(clientAddress.sin_addr.s_addr));
     recordRequestClose(handleRequest());
     if (drain)
         netDrain(connection, LingerMs);

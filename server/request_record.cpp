@@ -23,7 +23,8 @@ struct OpenSlot {
     std::uint64_t opened = 0;
     std::uint64_t receivedMs = 0;
     RequestEntry entry{};
-    // Written by the slot's listener alone, read by anyone.
+    // Written by the slot's listener alone, read by anyone: the size before
+    // any bytes, the bytes with release order.
     std::atomic<std::int64_t> bodyBytes{0};
     std::atomic<std::int64_t> fileSize{-1};
 };
@@ -48,6 +49,9 @@ struct ThreadEntry {
     bool wroteTestPage = false;
     std::uint64_t receivedMs = 0;
     RequestEntry entry{};
+    // Where the body's bytes are shown when the entry has no slot, or none
+    // is open: nobody reads them.
+    BodyBytesShown unseenBytes{0};
 };
 thread_local ThreadEntry current;
 
@@ -77,7 +81,7 @@ RequestResult resultOf(const ThreadEntry& done, int handlerResult)
 
 } // namespace
 
-void recordRequestOpen(std::uint32_t clientAddress)
+std::uint64_t recordRequestOpen(std::uint32_t clientAddress)
 {
     ThreadEntry& e = current;
     e.open = true;
@@ -108,13 +112,21 @@ void recordRequestOpen(std::uint32_t clientAddress)
             break;
         }
     }
+    return e.receivedMs;
 }
 
-void recordRequestFile(std::int64_t fileSize)
+BodyBytesShown& recordRequestFile(std::int64_t fileSize)
 {
-    current.entry.fileSize = fileSize;
-    if (current.slot >= 0)
-        openSlots[current.slot].fileSize.store(fileSize, std::memory_order_relaxed);
+    ThreadEntry& e = current;
+    if (!e.open)
+        return e.unseenBytes;
+    e.entry.fileSize = fileSize;
+    if (e.slot < 0)
+        return e.unseenBytes;
+    OpenSlot& slot = openSlots[e.slot];
+    // Published by the release store of the first bytes shown after it.
+    slot.fileSize.store(fileSize, std::memory_order_relaxed);
+    return slot.bodyBytes;
 }
 
 void recordRequestWroteTestPage()
@@ -122,13 +134,13 @@ void recordRequestWroteTestPage()
     current.wroteTestPage = true;
 }
 
-void recordRequestBodySent(std::size_t bytes)
+void recordRequestBodySent(std::int64_t bytes)
 {
     ThreadEntry& e = current;
     e.sentAny = true;
-    e.entry.bodyBytes += static_cast<std::int64_t>(bytes);
-    if (e.slot >= 0)
-        openSlots[e.slot].bodyBytes.store(e.entry.bodyBytes, std::memory_order_relaxed);
+    e.entry.bodyBytes += bytes;
+    if (e.open && e.slot >= 0)
+        openSlots[e.slot].bodyBytes.store(e.entry.bodyBytes, std::memory_order_release);
 }
 
 void recordRequestClose(int handlerResult)
@@ -201,7 +213,8 @@ int readRequestsInProgress(RequestEntry* entries, int capacity)
     for (int i = 0; i < count; ++i) {
         RequestEntry& entry = entries[i];
         entry = inOrder[i]->entry;
-        entry.bodyBytes = inOrder[i]->bodyBytes.load(std::memory_order_relaxed);
+        // The bytes first: any bytes seen come with the size stored before them.
+        entry.bodyBytes = inOrder[i]->bodyBytes.load(std::memory_order_acquire);
         entry.fileSize = inOrder[i]->fileSize.load(std::memory_order_relaxed);
         entry.durationMs = static_cast<std::uint32_t>(std::min<std::uint64_t>(now - inOrder[i]->receivedMs, UINT32_MAX));
     }

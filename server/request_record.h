@@ -5,10 +5,11 @@
 //
 // The listener never waits on a reader: recording takes the lock for a short
 // copy when an entry opens and when it closes, and the bytes of an answer in
-// progress go into an atomic counter. A reader copies at most a bounded
+// progress go into an atomic counter that the handler stores to directly. A reader copies at most a bounded
 // number of entries per hold and learns how many it missed.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -64,13 +65,22 @@ struct RequestEntry {
 };
 
 // The listener's side, on its own thread. Opens the entry of the request in
-// requestBuffer, just received from `clientAddress` (network order).
-void recordRequestOpen(std::uint32_t clientAddress);
+// requestBuffer, just received from `clientAddress` (network order). Gives
+// the time of its receipt (steadyMs).
+std::uint64_t recordRequestOpen(std::uint32_t clientAddress);
 // The request handler's side: the file found and its size; that this
-// request wrote the test page; body bytes that went out.
-void recordRequestFile(std::int64_t fileSize);
+// request wrote the test page; body bytes that went out, once the answer is
+// over (or the not-found page's).
+//
+// While a file's body goes out, the handler counts the bytes sent in a local
+// of its own and shows the count after each piece in the BodyBytesShown that
+// recordRequestFile gave: a store with release order, which is a plain store
+// on x86, so what the record costs does not grow with the answer. Readers load
+// it with acquire order before the file size, which was stored before it.
+using BodyBytesShown = std::atomic<std::int64_t>;
+BodyBytesShown& recordRequestFile(std::int64_t fileSize);
 void recordRequestWroteTestPage();
-void recordRequestBodySent(std::size_t bytes);
+void recordRequestBodySent(std::int64_t bytes);
 // Closes the open entry with the handler's result (0, -1, -2).
 void recordRequestClose(int handlerResult);
 
