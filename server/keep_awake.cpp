@@ -9,7 +9,7 @@ KeepAwakeRules keepAwakeRules = {askSystemAwake, ActivityEveryMs, LongAnswerMs};
 namespace {
 
 // Listeners that stops left behind may race here: at worst one call more.
-std::atomic<std::uint64_t> nextActivityMs{0};
+std::atomic<std::uint64_t> lastActivityMs{0};
 // The receipt of the request that the calling thread answers.
 thread_local std::uint64_t answerFromMs;
 
@@ -18,9 +18,9 @@ thread_local std::uint64_t answerFromMs;
 void keepAwakeForRequest(std::uint64_t receivedMs)
 {
     answerFromMs = receivedMs;
-    if (receivedMs < nextActivityMs.load(std::memory_order_relaxed))
+    if (receivedMs - lastActivityMs.load(std::memory_order_relaxed) < keepAwakeRules.activityEveryMs)
         return;
-    nextActivityMs.store(receivedMs + keepAwakeRules.activityEveryMs, std::memory_order_relaxed);
+    lastActivityMs.store(receivedMs, std::memory_order_relaxed);
     keepAwakeRules.ask(AwakeRequest::Activity);
 }
 

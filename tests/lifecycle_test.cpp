@@ -2,8 +2,10 @@
 #include "support.h"
 
 #include "server/engine.h"
+#include "server/keep_awake.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
@@ -322,6 +324,50 @@ TEST_F(Lifecycle, AClientLeavingDuringALargeFileFreesTheServer)
     std::uint64_t begun = nowMs();
     EXPECT_EQ(ask(port, "GET /missing HTTP/1.0\r\n\r\n").bytes, NotFound);
     EXPECT_LT(millisecondsSince(begun), 1000u);
+}
+
+// The engine's requests to keep the system awake, counted in place of the
+// system's call.
+static std::atomic<int> awakeCalls[3];
+static void countAwake(AwakeRequest request) { ++awakeCalls[static_cast<int>(request)]; }
+static std::vector<int> awakeCounts() { return {awakeCalls[0], awakeCalls[1], awakeCalls[2]}; }
+
+// Requests count as activity for the system's idle timer, at most once per
+// period; a long answer holds the system awake until it ends, a stop's cut
+// included; idle or stopped, nothing. The rules change only while stopped,
+// before the listener thread starts.
+TEST_F(Lifecycle, KeepsTheSystemAwakeOnlyWhileItAnswers)
+{
+    writeFile("DATA/page.html", "x");
+    writeFile("DATA/mid.bin", std::string(100 << 10, 'm'));
+    writeSparseFile("DATA/big.bin", 64 << 20);
+    keepAwakeRules = {countAwake, 0, 60000};
+    std::uint16_t port = start();
+    sleepMs(200);
+    EXPECT_EQ(awakeCounts(), (std::vector<int>{0, 0, 0})) << "idle";
+    for (int i = 0; i < 3; ++i)
+        ask(port, "GET /page.html HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(awakeCounts(), (std::vector<int>{3, 0, 0})) << "a period of 0: every request";
+
+    ASSERT_EQ(stopServer(serverSettings), 1);
+    keepAwakeRules = {countAwake, 60000, 0};
+    ASSERT_EQ(startServer(serverSettings), 0);
+    ask(port, "GET /page.html HTTP/1.0\r\n\r\n");
+    std::size_t midBytes = header("text/plain\n", 100 << 10).size() + (100 << 10);
+    EXPECT_EQ(ask(port, "GET /mid.bin HTTP/1.0\r\n\r\n").bytes.size(), midBytes);
+    EXPECT_EQ(awakeCounts(), (std::vector<int>{3, 1, 1})) << "within the period; a long answer held and let go";
+
+    Client stalled(port);
+    ASSERT_TRUE(stalled.send("GET /big.bin HTTP/1.0\r\n\r\n"));
+    std::uint64_t begun = nowMs();
+    while (awakeCalls[1] < 2 && millisecondsSince(begun) < 5000)
+        sleepMs(10);
+    ASSERT_EQ(stopServer(serverSettings), 1);
+    while (awakeCalls[2] < 2 && millisecondsSince(begun) < 5000)
+        sleepMs(10);
+    sleepMs(200);
+    EXPECT_EQ(awakeCounts(), (std::vector<int>{3, 2, 2})) << "a stop lets go, then nothing";
+    keepAwakeRules = {askSystemAwake, ActivityEveryMs, LongAnswerMs};
 }
 
 #ifndef _WIN32
