@@ -185,7 +185,7 @@ int handleRequest()
     }
     fileClose(file);
     if (sentAny)
-        recordRequestBodySent(static_cast<std::size_t>(sent));
+        recordRequestBodySent(sent);
     if (holdingAwake)
         keepAwakeAnswerEnded();
     return 0;

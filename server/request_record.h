@@ -5,7 +5,7 @@
 //
 // The listener never waits on a reader: recording takes the lock for a short
 // copy when an entry opens and when it closes, and the bytes of an answer in
-// progress go into an atomic counter that the handler stores to directly. A reader copies at most a bounded
+// progress go into an atomic counter. A reader copies at most a bounded
 // number of entries per hold and learns how many it missed.
 #pragma once
 
