@@ -28,8 +28,11 @@ struct OpenSlot {
     std::atomic<std::int64_t> fileSize{-1};
 };
 
-std::mutex recordLock;
-std::condition_variable recordClosed;
+// Never destroyed: a listener that a stop left behind inside a file call,
+// or a front end's thread, may still record or read while the exit runs the
+// destructors.
+std::mutex& recordLock = *new std::mutex;
+std::condition_variable& recordClosed = *new std::condition_variable;
 RequestEntry finished[RecordCapacity];
 std::uint64_t closedCount = 0;
 std::uint64_t openedCount = 0;
