@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstring>
 #include <ctime>
+#include <future>
+#include <thread>
 #include <vector>
 
 #ifndef _WIN32
@@ -292,13 +294,23 @@ TEST_F(Requests, OnlyRegularFilesAreServedAndLinksAreFollowed)
 
 namespace {
 
-// Every finished entry of the record from `*next` on.
-std::vector<RequestEntry> readRecord(std::uint64_t* next, std::uint64_t* missed)
+// Every finished entry of the record from `*next` on, and the answers in
+// progress, read with the newest of them.
+std::vector<RequestEntry> readRecord(std::uint64_t* next, std::uint64_t* missed,
+                                     std::vector<RequestEntry>* progress = nullptr)
 {
     std::vector<RequestEntry> all;
-    RequestEntry some[RecordReadLimit];
-    while (int count = readRequestRecord(next, some, RecordReadLimit, missed))
+    RequestEntry some[RecordReadLimit], open[RecordOpenCapacity];
+    int openCount = -1;
+    for (;;) {
+        int count = readRequestRecordAndProgress(next, some, RecordReadLimit, missed, open, &openCount);
         all.insert(all.end(), some, some + count);
+        if (openCount >= 0)
+            break;
+        EXPECT_EQ(count, RecordReadLimit) << "a reading short of the newest entry";
+    }
+    if (progress)
+        progress->assign(open, open + openCount);
     return all;
 }
 
@@ -331,8 +343,10 @@ TEST_F(Requests, TheRecordHoldsEveryResult)
         Client leaving(port);
         ASSERT_TRUE(leaving.send(get("big.bin")));
         ASSERT_EQ(leaving.receiveSome(5000).size(), 5000u);
-        RequestEntry open[RecordOpenCapacity];
-        ASSERT_EQ(readRequestsInProgress(open, RecordOpenCapacity), 1);
+        std::uint64_t upTo = next;
+        std::vector<RequestEntry> open;
+        EXPECT_EQ(readRecord(&upTo, &missed, &open).size(), 5u);
+        ASSERT_EQ(open.size(), 1u);
         EXPECT_EQ(std::string(open[0].path, open[0].pathLength), "/big.bin");
         EXPECT_EQ(open[0].fileSize, 64 << 20);
         // The last sends the client read may not be counted yet.
@@ -397,4 +411,39 @@ TEST_F(Requests, TheRecordKeepsTheLastThousand)
     EXPECT_EQ(missed, 2500u - RecordCapacity);
     EXPECT_EQ(entries.front().number, first + 1500);
     EXPECT_EQ(std::string(entries.back().path, entries.back().pathLength), "/2499");
+}
+
+// A thread's entry gives up its place among the answers in progress as it
+// closes: what is recorded on that thread afterwards reaches neither the
+// next answer to take that place nor the record.
+TEST_F(Requests, AClosedEntryKeepsNoPlace)
+{
+    std::uint64_t next = 1, missed = 0;
+    readRecord(&next, &missed);
+    std::snprintf(requestBuffer, sizeof requestBuffer, "GET /closed HTTP/1.0\r\n\r\n");
+    recordRequestOpen(0);
+    recordRequestClose(-2);
+    std::promise<void> opened, recorded;
+    std::thread other([&] {
+        std::snprintf(requestBuffer, sizeof requestBuffer, "GET /open HTTP/1.0\r\n\r\n");
+        recordRequestOpen(0);
+        opened.set_value();
+        recorded.get_future().wait();
+        recordRequestClose(-1);
+    });
+    opened.get_future().wait();
+    recordRequestFile(5000);
+    recordRequestBodySent(4000);
+    recordRequestWroteTestPage();
+    recordRequestClose(0);
+    std::vector<RequestEntry> open;
+    std::vector<RequestEntry> entries = readRecord(&next, &missed, &open);
+    recorded.set_value();
+    other.join();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(std::string(entries[0].path, entries[0].pathLength), "/closed");
+    ASSERT_EQ(open.size(), 1u);
+    EXPECT_EQ(std::string(open[0].path, open[0].pathLength), "/open");
+    EXPECT_EQ(open[0].bodyBytes, 0);
+    EXPECT_EQ(open[0].fileSize, -1);
 }
