@@ -268,12 +268,8 @@ for line in "GET / test page, 279 bytes" "GET /missing.txt not found" \
   grep -qE "^$time_re $line"$'\r?$' serve.out && pass "request line: $line" || fail "no request line: $line"
 done
 # One kind of line end, the system's: CR LF on Windows, LF alone natively.
-if [ -n "$wine" ]; then
-  other_ends=$(LC_ALL=C grep -vc $'\r$' serve.out)
-else
-  other_ends=$(LC_ALL=C grep -c $'\r' serve.out)
-fi
-[ "$other_ends" = 0 ] && [ "$(tail -c 1 serve.out)" = "" ] && pass "every line of the output ends alike" ||
+other_ends=$(LC_ALL=C grep -c ${wine:+-v} $'\r$' serve.out)
+[ "$other_ends" = 0 ] && [ -z "$(tail -c 1 serve.out)" ] && pass "every line of the output ends alike" ||
   fail "lines of the output ending otherwise: $other_ends"
 LC_ALL=C grep -q $'\x1b' serve.out && fail "an escape reached the output" || pass "no escape in the output"
 printf 'GET / HTTP/1.0\r\n\r\n' | raw > /dev/null 2>&1 && fail "port still open after stop" || pass "port closed after stop"
