@@ -266,7 +266,7 @@ class RequestLines:
         chunk = chunk[:chunk.rfind(b"\n") + 1]  # whole lines only
         self.offset += len(chunk)
         self.lines += len(re.findall(rb"^\d\d:\d\d:\d\d ", chunk, re.M))
-        self.not_shown += sum(int(n) for n in re.findall(rb"^\.\.\. (\d+) requests? not shown$", chunk, re.M))
+        self.not_shown += sum(int(n) for n in re.findall(rb"^\.\.\. (\d+) requests? not shown\r?$", chunk, re.M))
 
     def made_requests(self, what, count, loose=0):
         self.requests += count

@@ -26,8 +26,10 @@ constexpr int GatherMs = 20;
 // The longest a line waits in the buffer before it is written.
 constexpr int BlockMs = 500;
 
-std::mutex controlLock;
-std::condition_variable controlChanged;
+// Never destroyed: at the end this thread may still be blocked in a write,
+// and go on while the exit runs the destructors.
+std::mutex& controlLock = *new std::mutex;
+std::condition_variable& controlChanged = *new std::condition_variable;
 bool ending = false;
 bool ended = false;
 const char* endText = "";

@@ -51,12 +51,22 @@ static void serveConnection(Socket connection, long received)
         netDrain(connection, LingerMs);
 }
 
+// The waiting set changes only here, and its count is recorded at once: a
+// connection that leaves it just before an answer must not be counted
+// through the answer.
+static void addWaiting(ListenerRun& run, const WaitingConnection& connection)
+{
+    run.waiting[run.waitingCount++] = connection;
+    recordWaitingConnections(run.waitingCount);
+}
+
 // Takes `count` connections from the waiting set, from `index` on.
 static void removeWaiting(ListenerRun& run, int index, int count = 1)
 {
     std::memmove(&run.waiting[index], &run.waiting[index + count],
                  sizeof run.waiting[0] * static_cast<std::size_t>(run.waitingCount - index - count));
     run.waitingCount -= count;
+    recordWaitingConnections(run.waitingCount);
 }
 
 // Closes, without an answer, the connections that were silent when the
@@ -92,7 +102,7 @@ static bool acceptOne(ListenerRun& run, WaitingConnection* next, long* received)
         return true;
     }
     taken.acceptedMs = now;
-    run.waiting[run.waitingCount++] = taken;
+    addWaiting(run, taken);
     return false;
 }
 
@@ -138,7 +148,6 @@ static bool takeNextRequest(ListenerRun& run, WaitingConnection* next, long* rec
     for (;;) {
         if (run.stopped)
             return false;
-        recordWaitingConnections(run.waitingCount);
         std::uint64_t now = steadyMs();
         bool accepting = mayAccept(run, now);
         if (run.waitingCount == 0 && accepting) {
@@ -164,7 +173,6 @@ static bool takeNextRequest(ListenerRun& run, WaitingConnection* next, long* rec
             if (ready[i]) {
                 *next = run.waiting[i];
                 removeWaiting(run, i);
-                recordWaitingConnections(run.waitingCount);
                 *received = netReceive(next->socket, requestBuffer, RequestCapacity);
                 return true;
             }

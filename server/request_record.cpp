@@ -29,8 +29,11 @@ struct OpenSlot {
     std::atomic<std::int64_t> fileSize{-1};
 };
 
-std::mutex recordLock;
-std::condition_variable recordClosed;
+// Never destroyed: a listener that a stop left behind inside a file call,
+// or a front end's thread, may still record or read while the exit runs the
+// destructors.
+std::mutex& recordLock = *new std::mutex;
+std::condition_variable& recordClosed = *new std::condition_variable;
 RequestEntry finished[RecordCapacity];
 std::uint64_t closedCount = 0;
 std::uint64_t openedCount = 0;
@@ -158,6 +161,8 @@ void recordRequestClose(int handlerResult)
         std::lock_guard<std::mutex> hold(recordLock);
         if (e.slot >= 0)
             openSlots[e.slot].used = false;
+        // Given up with the entry: a call after this finds no slot to touch.
+        e.slot = -1;
         e.entry.number = ++closedCount;
         finished[(e.entry.number - 1) % RecordCapacity] = e.entry;
         wake = readersWaiting > 0;
@@ -176,9 +181,10 @@ int waitingConnectionsNow()
     return waitingNow.load(std::memory_order_relaxed);
 }
 
-int readRequestRecord(std::uint64_t* next, RequestEntry* entries, int capacity, std::uint64_t* missed)
+// The finished entries from `*next` on, as readRequestRecord gives them;
+// under recordLock.
+static int copyFinished(std::uint64_t* next, RequestEntry* entries, int capacity, std::uint64_t* missed)
 {
-    std::lock_guard<std::mutex> hold(recordLock);
     std::uint64_t oldest = closedCount > RecordCapacity ? closedCount - RecordCapacity + 1 : 1;
     if (*next < 1)
         *next = 1;
@@ -194,11 +200,11 @@ int readRequestRecord(std::uint64_t* next, RequestEntry* entries, int capacity, 
     return count;
 }
 
-int readRequestsInProgress(RequestEntry* entries, int capacity)
+// The answers in progress, oldest first; under recordLock.
+static int copyInProgress(RequestEntry* entries, int capacity)
 {
     const OpenSlot* inOrder[RecordOpenCapacity];
     int count = 0;
-    std::lock_guard<std::mutex> hold(recordLock);
     for (const OpenSlot& slot : openSlots) {
         if (!slot.used)
             continue;
@@ -218,6 +224,21 @@ int readRequestsInProgress(RequestEntry* entries, int capacity)
         entry.fileSize = inOrder[i]->fileSize.load(std::memory_order_relaxed);
         entry.durationMs = static_cast<std::uint32_t>(std::min<std::uint64_t>(now - inOrder[i]->receivedMs, UINT32_MAX));
     }
+    return count;
+}
+
+int readRequestRecord(std::uint64_t* next, RequestEntry* entries, int capacity, std::uint64_t* missed)
+{
+    std::lock_guard<std::mutex> hold(recordLock);
+    return copyFinished(next, entries, capacity, missed);
+}
+
+int readRequestRecordAndProgress(std::uint64_t* next, RequestEntry* entries, int capacity, std::uint64_t* missed,
+                                 RequestEntry* progress, int* progressCount)
+{
+    std::lock_guard<std::mutex> hold(recordLock);
+    int count = copyFinished(next, entries, capacity, missed);
+    *progressCount = *next > closedCount ? copyInProgress(progress, RecordOpenCapacity) : -1;
     return count;
 }
 

@@ -95,8 +95,13 @@ int waitingConnectionsNow();
 // copied.
 constexpr int RecordReadLimit = 256;
 int readRequestRecord(std::uint64_t* next, RequestEntry* entries, int capacity, std::uint64_t* missed);
-// Copies the answers in progress, oldest first. Gives their count.
-int readRequestsInProgress(RequestEntry* entries, int capacity);
+// The same, and in the same hold, once the entries given reach the newest,
+// the answers in progress, oldest first, into `progress` (room for
+// RecordOpenCapacity): so that a request that closes meanwhile is in one
+// list or the other, never in neither. `*progressCount` is their count, or
+// -1 while finished entries remain to be read.
+int readRequestRecordAndProgress(std::uint64_t* next, RequestEntry* entries, int capacity, std::uint64_t* missed,
+                                 RequestEntry* progress, int* progressCount);
 // Sleeps until an entry numbered `next` or later has closed, until
 // wakeRequestRecordReaders has been called since requestRecordWakes gave
 // `wakesSeen`, or for `timeoutMs` (-1: no limit). True when such an entry is

@@ -3,6 +3,7 @@
 
 #include "server/engine.h"
 #include "server/keep_awake.h"
+#include "server/request_record.h"
 
 #include <algorithm>
 #include <atomic>
@@ -536,17 +537,23 @@ TEST_F(Lifecycle, ASilentConnectionIsClosedAfterItsTenSeconds)
 
 // A flood of silent connections, three times what the listener keeps aside:
 // a request behind them is answered well within a silent connection's ten
-// seconds, the longest-waiting ones give up their places for it, and nothing
-// piles up: the stop closes the rest at once.
+// seconds, the longest-waiting ones give up their places for it (and are no
+// longer counted while it is answered), and nothing piles up: the stop
+// closes the rest at once.
 TEST_F(Lifecycle, ManySilentConnectionsNeitherHoldTheServerNorPileUp)
 {
+    writeSparseFile("DATA/big.bin", 64 << 20);
     std::uint16_t port = start();
     std::vector<Client> silent(3 * WaitingCapacity);
     for (Client& c : silent)
         ASSERT_TRUE(c.connectTo(port));
     std::uint64_t begun = nowMs();
-    EXPECT_EQ(ask(port, "GET /missing HTTP/1.0\r\n\r\n").bytes, NotFound);
+    Client asking(port);
+    ASSERT_TRUE(asking.send("GET /big.bin HTTP/1.0\r\n\r\n"));
+    ASSERT_EQ(asking.receiveSome(5000).size(), 5000u);
     EXPECT_LT(millisecondsSince(begun), static_cast<std::uint64_t>(ConnectionTimeoutMs));
+    EXPECT_EQ(waitingConnectionsNow(), WaitingCapacity - 1);
+    asking.abort();
     Reply closed = silent[0].receiveAll(3000);
     EXPECT_EQ(closed.bytes, "");
     EXPECT_FALSE(closed.timedOut) << "the longest-waiting silent connection stays open";

@@ -214,20 +214,24 @@ bool keepRow(const RequestEntry& entry)
     return shown;
 }
 
-// The entries finished since the last reading. Gives how many of them there
-// were; `dropped` counts the shown rows that scrolled off for them.
-int readFinishedRows(int* dropped)
+// The entries finished since the last reading, and in the same hold of the
+// record as the last of them the answers in progress (`*progressCount`, -1
+// when the rounds ran out first), so that a request that closes meanwhile is
+// in one or the other. Gives how many finished; `dropped` counts the shown
+// rows that scrolled off for them.
+int readFinishedRows(int* dropped, RequestEntry* progress, int* progressCount)
 {
     RequestEntry batch[RecordReadLimit];
     int total = 0;
     // Every entry the record holds, and no more rounds than that takes: a
     // listener that goes on recording meanwhile waits for the next reading.
     for (int round = 0; round <= RecordCapacity / RecordReadLimit; ++round) {
-        int count = readRequestRecord(&nextEntry, batch, RecordReadLimit, &notShown);
+        int count = readRequestRecordAndProgress(&nextEntry, batch, RecordReadLimit, &notShown, progress,
+                                                 progressCount);
         for (int i = 0; i < count; ++i)
             *dropped += keepRow(batch[i]);
         total += count;
-        if (count < RecordReadLimit)
+        if (*progressCount >= 0)
             break;
     }
     return total;
@@ -241,13 +245,13 @@ bool sameRequest(const RequestEntry& a, const RequestEntry& b)
            std::memcmp(a.path, b.path, std::min<std::size_t>(a.pathLength, RecordedPathBytes)) == 0;
 }
 
-// The answers in progress now, each with its rate since the last reading
-// (since its start, when it is new). True when there are some, now or before.
-bool readProgressRows()
+// The answers in progress now, `count` of them, each with its rate since the
+// last reading (since its start, when it is new). True when there are some,
+// now or before.
+bool takeProgressRows(const RequestEntry* now, int count)
 {
-    RequestEntry now[RecordOpenCapacity];
     double rates[RecordOpenCapacity];
-    int count = std::clamp(readRequestsInProgress(now, RecordOpenCapacity), 0, RecordOpenCapacity);
+    count = std::clamp(count, 0, RecordOpenCapacity);
     for (int i = 0; i < count; ++i) {
         std::int64_t bytes = now[i].bodyBytes;
         std::int64_t ms = now[i].durationMs;
@@ -500,8 +504,12 @@ void updateAccessWindow()
         return;
     bool followEnd = showsLastRow(accessList());
     int shownBefore = shownKeptCount, dropped = 0;
-    bool finished = readFinishedRows(&dropped) > 0;
-    bool progress = readProgressRows();
+    RequestEntry inProgress[RecordOpenCapacity];
+    int inProgressCount = -1;
+    bool finished = readFinishedRows(&dropped, inProgress, &inProgressCount) > 0;
+    // A listener recording faster than the rounds read leaves the answers in
+    // progress as they were, until the next reading.
+    bool progress = inProgressCount >= 0 && takeProgressRows(inProgress, inProgressCount);
     if (finished) {
         rebuildShownRows();
         relist(followEnd, std::min(dropped, shownBefore));

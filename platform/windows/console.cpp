@@ -8,10 +8,16 @@ static HANDLE terminationEvent;
 
 static BOOL WINAPI onConsoleControl(DWORD type)
 {
+    // A log-off reaches only a process that a service started, at any user's
+    // log-off: no reason to stop. Passed on to the default handler that
+    // Windows gives such a process, which lets it run on (taken, it would
+    // end the process).
+    if (type == CTRL_LOGOFF_EVENT)
+        return FALSE;
     SetEvent(terminationEvent);
     // After a close the process ends as soon as this returns: give the main
     // thread a moment to stop the server first.
-    if (type == CTRL_CLOSE_EVENT || type == CTRL_LOGOFF_EVENT || type == CTRL_SHUTDOWN_EVENT)
+    if (type == CTRL_CLOSE_EVENT || type == CTRL_SHUTDOWN_EVENT)
         Sleep(2000);
     return TRUE;
 }
