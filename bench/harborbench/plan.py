@@ -44,10 +44,12 @@ MEMORY_RATE = 250
 # harborlight-serve writes its lines to a file within a second of a request's
 # end; a busy machine gets half a second more.
 LINE_DELAY = 1.5
-# The same build with --quiet, beside the one with its request lines on:
-# the test page only, at 1 and at 32 clients, paired in each repetition.
+# The same build with --quiet, beside the one with its request lines on,
+# paired in each repetition: the test page at 1 and at 32 clients, and the
+# large files (under Wine the 1 MiB file: its 100 MiB one comes every third
+# repetition only).
 QUIET_OF = {"quiet": "harborlight", "winequiet": "wine"}
-QUIET_TESTS = {"quiet": ("page1", "page32"), "winequiet": ("page1", "page32")}
+QUIET_TESTS = {"quiet": ("page1", "page32", "f1m", "f100m"), "winequiet": ("page1", "page32", "f1m")}
 # The build before the request lines, against the floor, as printed in the
 # table of commit 309cfe8: lines on must stand no lower.
 BEFORE_LINES = {("harborlight", "page1"): 1.03, ("harborlight", "page32"): 0.91,
