@@ -34,6 +34,9 @@ PRINTED = ("request lines on, %(label)s, %(where)s: %(value).2f of the %(floor)s
            "(goal no lower, as printed)")
 NO_LOWER = ("under Wine, %(label)s: Harborlight %(value).2f times %(other_title)s in the same repetition, median "
             "(goal: no lower, 1.00 or more as printed)")
+LINES_ON = ("request lines, %(title)s: %(lines)s lines for %(requests)s requests, checked after every run: "
+            "%(lost)s (goal: one for each request, none lost)%(stopped)s")
+LINES_QUIET = "%(title)s: %(lines)s request lines for %(requests)s requests (goal none)"
 LEVEL = ("level with the build before, %(label)s, %(where)s: Harborlight %(value).2f times %(other_title)s in the "
          "same repetition, median (goal %(bound).2f or more)")
 
@@ -54,11 +57,8 @@ GOALS = (
      for how, bound, text in (("quiet", 0.97 if key in ("page1", "page32") else 0.98, QUIET),
                               ("printed", BEFORE_LINES.get((on, key)), PRINTED))
      if bound is not None] +
-    [Goal("lines", who, "lines", AT_MOST, 0,
-          "request lines, %(title)s: %(lines)s lines for %(requests)s requests, checked after every run: %(lost)s "
-          "(goal: one for each request, none lost)%(stopped)s") if who in QUIET_OF.values() else
-     Goal("lines", who, "lines", AT_MOST, 0, "%(title)s: %(lines)s request lines for %(requests)s requests "
-          "(goal none)") for who in ("harborlight", "quiet", "wine", "winequiet")] +
+    [Goal("lines", who, "lines", AT_MOST, 0, LINES_QUIET if who in QUIET_OF else LINES_ON)
+     for who in ("harborlight", "quiet", "wine", "winequiet")] +
     [goal for run in ("native", "wine") for goal in (
         Goal("memory", run, "memory failed", AT_MOST, 0, "memory %(where)s: %(why)s"),
         Goal("memory", run, "memory", AT_MOST, 1024,
