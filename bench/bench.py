@@ -36,6 +36,9 @@ from harborbench.tables import report
 
 
 def session(args):
+    """Builds the floors, writes the files and the test page, starts every
+    server, runs the repetitions and then the phases, and ends every server it
+    started. Returns the servers that ran, the results and the failures."""
     work = os.path.join(ROOT, "build", "bench")
     os.makedirs(work, exist_ok=True)
     data = make_data(work)
@@ -90,7 +93,6 @@ def session(args):
     if "soak" not in args.skip and not args.only:
         results["soak"] = soak(args)
     return started, results, failures
-
 
 
 def main():

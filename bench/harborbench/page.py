@@ -29,7 +29,6 @@ def describe_environment():
     }
 
 
-
 def page_text(args, table, checks, wine_text, failures, env, took):
     """The run's block of the page, as it is printed."""
     text = [table, ""]

@@ -88,7 +88,6 @@ def measure(server, key, args, rep=0):
     raise KeyError(key)
 
 
-
 def beside_their_pairs(order, rep):
     """Each --quiet build moved next to the same build with its lines on, so
     that their ratio compares runs moments apart: after it in even

@@ -131,8 +131,6 @@ def pinned(argv):
     return ["taskset", "-c", SERVER_CORE] + argv
 
 
-
-
 def spawn(argv, cwd, env=None, banner=None):
     """Starts a server. One that prints a banner writes its standard output to
     a file of its own (proc.output), as a user's redirection would, and the
