@@ -25,7 +25,9 @@ import threading
 import time
 import zlib
 
-from bench import ADDRESS, wait_for_port, write_marked_block
+from harborbench import ADDRESS
+from harborbench.page import write_marked_block
+from harborbench.servers import wait_for_port
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 COLLECTOR_PORT = 18990
