@@ -220,7 +220,7 @@ void chooseMenuItem(App& app, WORD menuKey, WORD itemKey)
     for (int i = 0; i < 10; ++i) {
         inputs[i].type = INPUT_KEYBOARD;
         inputs[i].ki.wVk = keys[i];
-        // Down, down, up, up, then down and up.
+        // Alt and the menu's key down, both up again; then each key down and up.
         inputs[i].ki.dwFlags = (i < 2 || (i >= 4 && i % 2 == 0)) ? 0 : KEYEVENTF_KEYUP;
     }
     SendInput(10, inputs, sizeof(INPUT));
