@@ -33,6 +33,8 @@
 #define IDM_OPEN_BROWSER 32774
 #define IDM_OPEN_DATA 32775
 #define IDM_SHOW_ACCESS 32776
+#define IDM_START_SERVER 32777
+#define IDM_STOP_SERVER 32778
 
 // Controls
 #define IDC_ABOUT_ICON 2
@@ -75,3 +77,5 @@
 // The shortcuts' commands: Ctrl+A, Ctrl+C
 #define IDC_ACCESS_SELECT_ALL 1024
 #define IDC_ACCESS_COPY 1025
+// The list's label, which names it and whose key (Alt+R) moves the focus there
+#define IDC_ACCESS_LIST_LABEL 1026

@@ -382,16 +382,19 @@ void copySelectedRows()
 }
 
 // The controls in the client area, in pixels of a 96-DPI screen: the check
-// box and the clear button above the list, the line under it.
+// box and the clear button at the top, the list's label over the list, the
+// line under it.
 void layOut(int width, int height)
 {
     const int margin = atAccessDpi(8), buttonWidth = atAccessDpi(88), buttonHeight = atAccessDpi(24);
-    const int lineHeight = atAccessDpi(18), listTop = margin + buttonHeight + atAccessDpi(6);
+    const int lineHeight = atAccessDpi(18), labelTop = margin + buttonHeight + atAccessDpi(6);
+    const int listTop = labelTop + lineHeight;
     const int lineTop = std::max(listTop, height - margin - lineHeight);
     struct Place { int id, x, y, width, height; };
     const Place places[] = {
         {IDC_ACCESS_NOT_FOUND_ONLY, margin, margin, width - 3 * margin - buttonWidth, buttonHeight},
         {IDC_ACCESS_CLEAR, width - margin - buttonWidth, margin, buttonWidth, buttonHeight},
+        {IDC_ACCESS_LIST_LABEL, margin, labelTop, width - 2 * margin, lineHeight - atAccessDpi(4)},
         {IDC_ACCESS_LIST, margin, listTop, width - 2 * margin, lineTop - atAccessDpi(4) - listTop},
         {IDC_ACCESS_STATUS, margin, lineTop + atAccessDpi(2), width - 2 * margin, lineHeight - atAccessDpi(2)},
     };
@@ -476,15 +479,30 @@ void followDpiChange(HWND window, UINT dpi, const RECT& suggested)
     layOut(client.right, client.bottom);
 }
 
+// A cell's text into the list's own buffer, cut to fit: a buffer of ours
+// handed back would have to outlive the notifications that follow.
 void giveCellText(NMLVDISPINFOW& request)
 {
-    static WCHAR cell[CellUnits + 1];
+    WCHAR cell[CellUnits + 1];
     const RequestEntry* entry;
     double rate;
-    if (!(request.item.mask & LVIF_TEXT) || !shownRow(request.item.iItem, &entry, &rate))
+    LVITEMW& item = request.item;
+    if (!(item.mask & LVIF_TEXT) || !item.pszText || item.cchTextMax <= 0 || !shownRow(item.iItem, &entry, &rate))
         return;
-    cellText(*entry, rate, request.item.iSubItem, cell, CellUnits + 1);
-    request.item.pszText = cell;
+    cellText(*entry, rate, item.iSubItem, cell, CellUnits + 1);
+    std::size_t length = std::min(std::wcslen(cell), static_cast<std::size_t>(item.cchTextMax - 1));
+    std::wmemcpy(item.pszText, cell, length);
+    item.pszText[length] = L'\0';
+}
+
+// The list's own search as a key is typed in it (and the text an input
+// method commits there) finds no row: the rows are not the list's to search,
+// and the selection stays where the user put it. The dialog's answer left
+// as it is, 0, would select the first row.
+INT_PTR answerFindItem(HWND window)
+{
+    SetWindowLongPtrW(window, DWLP_MSGRESULT, -1);
+    return TRUE;
 }
 
 void endAccessWindow()
@@ -582,9 +600,18 @@ INT_PTR CALLBACK AccessWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     case WM_DPICHANGED:
         followDpiChange(window, HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
         return TRUE;
+    case WM_SYSCOLORCHANGE:
+        // Windows tells the top-level windows alone; the list keeps a copy
+        // of the system's colours, which a change of theme makes stale.
+        SendMessageW(accessList(), message, wParam, lParam);
+        return FALSE;
     case WM_NOTIFY: {
         auto* header = reinterpret_cast<NMHDR*>(lParam);
-        if (header->idFrom == IDC_ACCESS_LIST && header->code == LVN_GETDISPINFOW)
+        if (header->idFrom != IDC_ACCESS_LIST)
+            return FALSE;
+        if (header->code == LVN_ODFINDITEMW || header->code == LVN_ODFINDITEMA)
+            return answerFindItem(window);
+        if (header->code == LVN_GETDISPINFOW)
             giveCellText(*reinterpret_cast<NMLVDISPINFOW*>(lParam));
         return FALSE;
     }

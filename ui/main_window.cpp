@@ -136,9 +136,45 @@ static void followDpiChange(HWND window, UINT dpi, const RECT& suggested)
     InvalidateRect(window, nullptr, TRUE);
 }
 
+// The File menu's start and stop, for the keyboard: what the panel's two
+// buttons do. A key that chose the item may be the last input for a while,
+// so the refresh is woken as after a press of the button from the keyboard.
+static void runServerCommand(HWND window, int buttonId)
+{
+    pressPanelButton(buttonId);
+    wakeForRefresh(window);
+}
+
+// The menu as it opens: of start and stop, the one that does not apply to
+// the server's present state is greyed out.
+static void enableServerCommands(HMENU menu)
+{
+    bool running = ServerState == Running;
+    EnableMenuItem(menu, IDM_START_SERVER, MF_BYCOMMAND | (running ? MF_GRAYED : MF_ENABLED));
+    EnableMenuItem(menu, IDM_STOP_SERVER, MF_BYCOMMAND | (running ? MF_ENABLED : MF_GRAYED));
+}
+
+// The system's colours or its high-contrast setting changed: the status is
+// painted anew in the colours now chosen. The panel's controls are told of
+// new colours, as Windows tells only top-level windows and the common
+// controls keep their own copy.
+static void followColourChange(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_SYSCOLORCHANGE && IsWindow(controlPanel))
+        for (HWND child = GetWindow(controlPanel, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+            SendMessageW(child, message, wParam, lParam);
+    InvalidateRect(window, nullptr, TRUE);
+}
+
 static LRESULT handleCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (LOWORD(wParam)) {
+    case IDM_START_SERVER:
+        runServerCommand(window, IDC_START_BUTTON);
+        return 0;
+    case IDM_STOP_SERVER:
+        runServerCommand(window, IDC_STOP_BUTTON);
+        return 0;
     case IDM_ABOUT:
         DialogBoxParamW(appInstance, MAKEINTRESOURCEW(IDD_ABOUTBOX), window, AboutBoxProc, 0);
         return 0;
@@ -182,6 +218,15 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return handleCommand(window, message, wParam, lParam);
     case WM_DPICHANGED:
         followDpiChange(window, HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+        return 0;
+    case WM_INITMENUPOPUP:
+        // Not the system menu (its high word).
+        if (!HIWORD(lParam))
+            enableServerCommands(reinterpret_cast<HMENU>(wParam));
+        return 0;
+    case WM_SYSCOLORCHANGE:
+    case WM_SETTINGCHANGE:
+        followColourChange(window, message, wParam, lParam);
         return 0;
     case WM_CLOSE:
         confirmQuit(window);

@@ -198,6 +198,26 @@ HFONT createStatusFont(HDC dc)
     return CreateFontIndirectW(&search.font);
 }
 
+bool highContrastForced;
+
+bool highContrastOn()
+{
+    HIGHCONTRASTW setting = {sizeof setting, 0, nullptr};
+    bool on = SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof setting, &setting, 0) &&
+              (setting.dwFlags & HCF_HIGHCONTRASTON);
+    return on || highContrastForced;
+}
+
+StatusColours statusColours(std::uint8_t runIndicator, bool highContrast)
+{
+    if (highContrast)
+        return {GetSysColor(COLOR_WINDOWTEXT), GetSysColor(COLOR_WINDOW), GetSysColor(COLOR_HIGHLIGHTTEXT),
+                GetSysColor(COLOR_HIGHLIGHT)};
+    // Black on white, as a drawing context starts, whatever the theme.
+    return {RGB(0, 0, 0), RGB(255, 255, 255), RGB(0, 0, 0),
+            runIndicator == 1 ? RGB(0, 255, 0) : RGB(255, 255, 0)};
+}
+
 static void drawText(HDC dc, int index, const char* text)
 {
     WideText wide = wideText(text);
@@ -211,11 +231,16 @@ void paintStatusTexts(HWND mainWindow)
     HDC dc = BeginPaint(mainWindow, &paint);
     HFONT font = createStatusFont(dc);
     HGDIOBJ defaultFont = font ? SelectObject(dc, font) : nullptr;
+    StatusColours colours = statusColours(runIndicator, highContrastOn());
+    SetTextColor(dc, colours.text);
+    SetBkColor(dc, colours.background);
     drawText(dc, 0, statusTexts.stateIntroLine);
     drawText(dc, 1, statusTexts.stateLine);
-    SetBkColor(dc, runIndicator == 1 ? RGB(0, 255, 0) : RGB(255, 255, 0));
+    SetTextColor(dc, colours.indicatorText);
+    SetBkColor(dc, colours.indicatorBackground);
     drawText(dc, 2, statusTexts.indicatorGlyph);
-    SetBkColor(dc, RGB(255, 255, 255));
+    SetTextColor(dc, colours.text);
+    SetBkColor(dc, colours.background);
     drawText(dc, 3, statusTexts.addressLine);
     drawText(dc, 4, statusTexts.portLine);
     drawText(dc, 5, statusTexts.urlLine);

@@ -55,6 +55,26 @@ void wakeForRefresh(HWND mainWindow);
 // WM_PAINT of the main window.
 void paintStatusTexts(HWND mainWindow);
 
+// The colours the texts are painted in: black on white, the indicator's
+// block green while the server runs (runIndicator 1) and yellow otherwise;
+// under high contrast the user's own, the window's text on the window's
+// background and the indicator as a selection (COLOR_HIGHLIGHTTEXT on
+// COLOR_HIGHLIGHT), so that the state is told by its text and glyph alone.
+struct StatusColours {
+    COLORREF text;
+    COLORREF background;
+    COLORREF indicatorText;
+    COLORREF indicatorBackground;
+};
+StatusColours statusColours(std::uint8_t runIndicator, bool highContrast);
+
+// Whether the user's high-contrast setting is on (SPI_GETHIGHCONTRAST), read
+// at every paint; WM_SYSCOLORCHANGE and WM_SETTINGCHANGE repaint.
+bool highContrastOn();
+// Set by tests alone, never by the program: high contrast taken as on. Wine
+// cannot switch it on, and its screenshot is taken with this.
+extern bool highContrastForced;
+
 // The font the texts are painted in, for the drawing context `dc` as it is
 // given for painting. Null at 96 DPI where its default font, the system
 // font, can draw Japanese (a Japanese system): the texts are painted in that,

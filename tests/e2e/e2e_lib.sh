@@ -65,6 +65,7 @@ e2e_cleanup() {
   [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
   # The prefix is also tools/wine-run.sh's: its browser is Wine's own again.
   [ -n "${e2e_stand_in:-}" ] && wine reg delete 'HKCU\Software\Wine\WineBrowser' /v Browsers /f >/dev/null 2>&1
+  for saved in ${e2e_saved_keys:-}; do wine reg import "$saved" >/dev/null 2>&1; done
   [ -n "$e2e_wine" ] && wineserver -k >/dev/null 2>&1
   rm -rf "$work"
 }

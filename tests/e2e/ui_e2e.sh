@@ -10,7 +10,7 @@
 # and driven at that scale, its screenshots are named ...-150.png, and the
 # browser is left out.
 # Usage: [HARBORLIGHT_WINE_LOCALE=C.UTF-8] [HARBORLIGHT_WINE_DPI=144]
-#        tests/e2e/ui_e2e.sh BUILD/ui/Harborlight.exe [SHOTS]
+#        tests/e2e/ui_e2e.sh BUILD/ui/Harborlight.exe [SHOTS [HIGH_CONTRAST_EXE]]
 #        (inside tools/netns-run.sh)
 set -u
 # shellcheck source=tests/e2e/e2e_lib.sh
@@ -18,6 +18,7 @@ set -u
 e2e_require_netns ui_e2e
 e2e_require_display ui_e2e
 exe=$(realpath "$1")
+high_contrast_exe=${3:+$(realpath "$3")}
 root=$(cd "$(dirname "$0")/../.." && pwd)
 # Absolute: the script works in a directory of its own.
 shots=$(realpath -m "${2:-$root/docs/screenshots}")
@@ -199,6 +200,41 @@ s = socket.socket()
 s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
 s.bind((sys.argv[1], 80))
 s.listen()' "$host" && pass "port 80 free at once" || fail "port 80 still held"
+
+# The window in a high-contrast theme, which Wine cannot switch on: the build
+# that takes it as on (HIGH_CONTRAST_EXE), with the prefix's colours set to a
+# black high-contrast scheme and its visual style off, as on Windows, until
+# the saved ones come back. The server started from the keyboard: File menu,
+# サーバーを開始 (Alt+F, S).
+if [ -n "$high_contrast_exe" ]; then
+  wine reg export 'HKCU\Control Panel\Colors' colours.reg /y >/dev/null 2>&1
+  wine reg export 'HKCU\Software\Microsoft\Windows\CurrentVersion\ThemeManager' theme.reg /y >/dev/null 2>&1
+  e2e_saved_keys="$work/colours.reg $work/theme.reg"
+  wine reg import "$root/tests/e2e/high-contrast.reg" >/dev/null 2>&1
+  wine "$high_contrast_exe" > high-contrast.out 2>&1 &
+  app_pid=$!
+  # The share of light pixels in a screenshot: white on black, the texts'
+  # strokes, the frame and the indicator (none before the window is first
+  # painted): 0.1 here, where white strips behind the texts made it 0.28.
+  light() { import -window "$id" "$1" 2>/dev/null && convert "$1" -threshold 50% -format '%[fx:mean]' info:; }
+  if id=$(window_named Harborlight); then
+    for _ in $(seq 1 30); do [ "$(light hc.png)" != 0 ] && break; sleep 0.5; done
+    xdotool mousemove --window "$id" "$(at 300)" "$(at 280)" click 1 sleep 0.5 key alt+f sleep 0.5 key s
+    for _ in $(seq 1 30); do curl -s --max-time 2 "http://$host/" -o /dev/null && break; sleep 0.5; done
+    curl -s --max-time 2 "http://$host/" -o /dev/null && pass "Alt+F, S starts the server" || fail "Alt+F, S: not serving"
+    sleep 1
+    window_shot "$shots/main-window-high-contrast$shot_suffix.png" "$id"
+    share=$(light hc.png)
+    awk "BEGIN { exit !($share > 0 && $share < 0.2) }" && pass "high contrast: $share of the window light" ||
+      fail "high contrast: $share of the window light"
+  else
+    fail "no high-contrast window"
+  fi
+  kill "$app_pid"; wait "$app_pid"; app_pid=
+  wineserver -k
+  for saved in $e2e_saved_keys; do wine reg import "$saved" >/dev/null 2>&1; done
+  e2e_saved_keys=
+fi
 
 echo "$failures failure(s)"
 [ "$failures" = 0 ]

@@ -409,6 +409,21 @@ TEST_F(PaintedWindowTest, StoppedAndRunningPaintTheirTexts)
         expectMatchesReference(running, "running", app.mainWindow);
 }
 
+TEST_F(PaintedWindowTest, HighContrastRepaintsAtOnceInTheSystemsColours)
+{
+    // Forced, as Wine cannot switch it on: a change of the setting repaints
+    // at once, the indicator's block in the colour of a selection.
+    highContrastForced = true;
+    ValidateRect(app.mainWindow, nullptr);
+    SendMessageW(app.mainWindow, WM_SETTINGCHANGE, SPI_SETHIGHCONTRAST, 0);
+    EXPECT_TRUE(GetUpdateRect(app.mainWindow, nullptr, FALSE));
+    Image window = captureClient(app.mainWindow);
+    highContrastForced = false;
+    const std::uint8_t* blank = window.at(271, 91);  // before the glyph
+    EXPECT_EQ(RGB(blank[0], blank[1], blank[2]), GetSysColor(COLOR_HIGHLIGHT));
+    EXPECT_TRUE(colourBox(window, 255, 255, 0).empty());
+}
+
 TEST_F(PaintedWindowTest, PortZeroRunningPaintsThePortTheSystemChose)
 {
     setPort(0);

@@ -1,6 +1,8 @@
 // The status texts as they are built from the engine's values.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "server/server.h"
 #include "ui/status_display.h"
 #include "ui_support.h"
@@ -62,6 +64,23 @@ TEST(StatusTexts, RunStateFollowsOnlyRunning)
         EXPECT_EQ(std::string(texts.stateLine), sjis(c.line));
         EXPECT_EQ(std::string(texts.indicatorGlyph), sjis(c.glyph));
         EXPECT_EQ(std::string(texts.indicatorGlyph).size(), 6u);
+    }
+}
+
+TEST(StatusColours, AreBlackOnWhiteUnlessHighContrastGivesTheUsers)
+{
+    const COLORREF black = RGB(0, 0, 0), white = RGB(255, 255, 255), text = GetSysColor(COLOR_WINDOWTEXT),
+                   window = GetSysColor(COLOR_WINDOW), selected = GetSysColor(COLOR_HIGHLIGHTTEXT),
+                   selection = GetSysColor(COLOR_HIGHLIGHT);
+    struct { std::uint8_t indicator; bool highContrast; StatusColours want; } cases[] = {
+        {0, false, {black, white, black, RGB(255, 255, 0)}},
+        {1, false, {black, white, black, RGB(0, 255, 0)}},
+        {0, true, {text, window, selected, selection}},
+        {1, true, {text, window, selected, selection}},
+    };
+    for (const auto& c : cases) {
+        StatusColours got = statusColours(c.indicator, c.highContrast);
+        EXPECT_EQ(std::memcmp(&got, &c.want, sizeof got), 0) << int(c.indicator) << c.highContrast;
     }
 }
 

@@ -213,6 +213,20 @@ void pressAltChar(App& app, HWND target, char character, bool shift)
     SetKeyboardState(saved);
 }
 
+void chooseMenuItem(App& app, WORD menuKey, WORD itemKey)
+{
+    const WORD keys[] = {VK_MENU, menuKey, menuKey, VK_MENU, itemKey, itemKey, VK_ESCAPE, VK_ESCAPE, VK_ESCAPE, VK_ESCAPE};
+    INPUT inputs[10] = {};
+    for (int i = 0; i < 10; ++i) {
+        inputs[i].type = INPUT_KEYBOARD;
+        inputs[i].ki.wVk = keys[i];
+        // Alt and the menu's key down, both up again; then each key down and up.
+        inputs[i].ki.dwFlags = (i < 2 || (i >= 4 && i % 2 == 0)) ? 0 : KEYEVENTF_KEYUP;
+    }
+    SendInput(10, inputs, sizeof(INPUT));
+    app.pump();
+}
+
 UINT screenDpi()
 {
     HDC screen = GetDC(nullptr);

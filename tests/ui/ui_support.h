@@ -99,3 +99,8 @@ void endApp(App& app);
 
 // Sends Alt (optionally with Shift) and a character key through the loop.
 void pressAltChar(App& app, HWND target, char character, bool shift = false);
+
+// Alt+`menuKey`, then `itemKey`, typed as a user types them (SendInput), and
+// Esc twice, which leave the menu if the item did not; the loop runs until
+// all of them have been handled.
+void chooseMenuItem(App& app, WORD menuKey, WORD itemKey);

@@ -118,16 +118,19 @@ TEST_F(MainWindowTest, MenuBarAndPanelHoldTheirTextsAndPlaces)
     HMENU bar = GetMenu(app.mainWindow);
     ASSERT_EQ(GetMenuItemCount(bar), 4);
     HMENU file = GetSubMenu(bar, 0);
-    ASSERT_EQ(GetMenuItemCount(file), 6);
+    ASSERT_EQ(GetMenuItemCount(file), 9);
     struct Item { HMENU menu; int position; const char* text; int id; };
     const Item items[] = {
         {bar, 0, "ファイル(&F)", -1},
-        {file, 0, "QRコードを表示(&Q)...", IDM_SHOW_QR},
-        {file, 1, "ブラウザで開く(&B)", IDM_OPEN_BROWSER},
-        {file, 2, "DATAフォルダを開く(&D)", IDM_OPEN_DATA},
-        {file, 3, "アクセス状況を表示(&A)...", IDM_SHOW_ACCESS},
-        {file, 4, "", 0},  // the separator
-        {file, 5, "アプリケーションの終了(&X)", IDM_EXIT},
+        {file, 0, "サーバーを開始(&S)", IDM_START_SERVER},
+        {file, 1, "サーバーを停止(&T)", IDM_STOP_SERVER},
+        {file, 2, "", 0},  // a separator
+        {file, 3, "QRコードを表示(&Q)...", IDM_SHOW_QR},
+        {file, 4, "ブラウザで開く(&B)", IDM_OPEN_BROWSER},
+        {file, 5, "DATAフォルダを開く(&D)", IDM_OPEN_DATA},
+        {file, 6, "アクセス状況を表示(&A)...", IDM_SHOW_ACCESS},
+        {file, 7, "", 0},
+        {file, 8, "アプリケーションの終了(&X)", IDM_EXIT},
         {bar, 1, "ヘルプ(&H)", -1},
         {GetSubMenu(bar, 1), 0, "バージョン情報(&A)...", IDM_ABOUT},
         {bar, 2, "ポート番号の変更", IDM_PORT},
@@ -231,6 +234,26 @@ TEST_F(MainWindowTest, ButtonPressedFromKeyboardRefreshesWithoutFurtherInput)
     SendMessageW(stop, WM_KEYUP, VK_SPACE, 0xC0000001);
     app.pump();
     expectStoppedTexts();
+}
+
+TEST_F(MainWindowTest, FileMenuStartsAndStopsFromTheKeyboard)
+{
+    HMENU file = GetSubMenu(GetMenu(app.mainWindow), 0);
+    auto greyed = [file](int id) { return (GetMenuState(file, id, MF_BYCOMMAND) & MF_GRAYED) != 0; };
+    chooseMenuItem(app, 'F', 'S');
+    EXPECT_EQ(ServerState.load(), Running);
+    expectRunningTexts();
+    EXPECT_TRUE(greyed(IDM_STOP_SERVER) && !greyed(IDM_START_SERVER)) << "as the menu opened, stopped";
+    // Greyed while running, start does nothing: not even the full rebuild
+    // that a start asks for, which would show logging set behind its back.
+    logEnabled = 1;
+    chooseMenuItem(app, 'F', 'S');
+    EXPECT_TRUE(greyed(IDM_START_SERVER) && !greyed(IDM_STOP_SERVER));
+    EXPECT_EQ(std::string(statusTexts.logLine), sjis("ＬＯＧ情報を取得していません。"));
+    chooseMenuItem(app, 'F', 'T');
+    EXPECT_EQ(ServerState.load(), Stopped);
+    expectStoppedTexts();
+    EXPECT_FALSE(answersOnPort());
 }
 
 TEST_F(MainWindowTest, FailedStartShowsStopped)
@@ -621,6 +644,20 @@ TEST_F(MainWindowTest, AccessWindowShowsEveryRequestEscapedAndCopiesThem)
         for (int column = 0; column < 6; ++column)
             expectedCopy += cell(list, row, column) + (column < 5 ? "\t" : "\r\n");
     }
+
+    // A letter typed in the list (as the text an input method commits there)
+    // leaves the selection where it was; Alt+R, the key of the label just
+    // before the list, brings the focus back to it.
+    ListView_SetItemState(list, 3, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    SetFocus(list);
+    PostMessageW(list, WM_CHAR, 'g', 1);
+    app.pump();
+    EXPECT_EQ(ListView_GetNextItem(list, -1, LVNI_SELECTED), 3);
+    EXPECT_EQ(ListView_GetSelectedCount(list), 1u);
+    EXPECT_EQ(textOf(GetWindow(list, GW_HWNDPREV)), sjis("要求の一覧(&R):"));
+    SetFocus(GetDlgItem(accessWindow, IDC_ACCESS_CLEAR));
+    pressAltChar(app, GetFocus(), 'r');
+    EXPECT_EQ(GetFocus(), list);
 
     // Only the not-found rows, and all of them again.
     SendMessageW(GetDlgItem(accessWindow, IDC_ACCESS_NOT_FOUND_ONLY), BM_CLICK, 0, 0);
