@@ -1,0 +1,30 @@
+// Natively the one fact is ufw's switch: its rules are readable by root
+// alone, but whether it is on is in a file anyone may read.
+#include "platform/reachability.h"
+
+#include <cstdio>
+#include <cstring>
+
+void readReachFacts(std::uint32_t, ReachFacts* facts)
+{
+    std::FILE* file = std::fopen("/etc/ufw/ufw.conf", "r");
+    if (!file)
+        return;
+    facts->ufwEnabled = Known::No;
+    char line[256];
+    while (std::fgets(line, sizeof line, file)) {
+        // ENABLED=yes, perhaps quoted, as ufw's own shell scripts read it.
+        const char* value = line + std::strspn(line, " \t");
+        if (std::strncmp(value, "ENABLED=", 8) != 0)
+            continue;
+        value += 8;
+        value += *value == '"' || *value == '\'';
+        facts->ufwEnabled = std::strncmp(value, "yes", 3) == 0 ? Known::Yes : Known::No;
+    }
+    std::fclose(file);
+}
+
+std::wstring expandEnvironmentStrings(const std::wstring& path)
+{
+    return path;
+}
