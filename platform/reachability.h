@@ -80,6 +80,11 @@ ReachFinding decideReachFinding(const ReachFacts& facts, std::uint16_t port, Pat
 void readReachFacts(std::uint32_t address, ReachFacts* facts);
 // The platform's expansion of environment strings (none natively).
 std::wstring expandEnvironmentStrings(const std::wstring& path);
+#ifndef _WIN32
+// Whether ufw's configuration at `path` says ENABLED=yes; unknown when it
+// cannot be read.
+Known ufwEnabledIn(const char* path);
+#endif
 
 struct ReachReport {
     ReachFinding finding = ReachFinding::Unknown;

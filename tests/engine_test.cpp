@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
+#include <string>
 #include <vector>
 
 #include "platform/host_address.h"
@@ -118,6 +120,24 @@ TEST(DecideReachFinding, TheFirstFindingThatHoldsAndNoneFromUnknownFacts)
     facts.profiles[1] = FirewallProfile{};
     EXPECT_EQ(decideReachFinding(facts, 8080, expandUserProfile), F::UfwEnabled);
 }
+
+#ifndef _WIN32
+TEST(ReadReachFinding, UfwIsEnabledWhenItsConfigurationSaysYes)
+{
+    const std::string path = ::testing::TempDir() + "harborlight-ufw.conf";
+    struct Case { const char* text; Known enabled; };
+    for (const Case& c : {Case{"# comment\nENABLED=yes\nLOGLEVEL=low\n", Known::Yes},
+                          Case{"ENABLED=\"yes\"\n", Known::Yes}, Case{"ENABLED=no\n", Known::No},
+                          Case{"#ENABLED=yes\n", Known::No}}) {
+        std::FILE* file = std::fopen(path.c_str(), "w");
+        std::fputs(c.text, file);
+        std::fclose(file);
+        EXPECT_EQ(ufwEnabledIn(path.c_str()), c.enabled) << c.text;
+    }
+    std::remove(path.c_str());
+    EXPECT_EQ(ufwEnabledIn(path.c_str()), Known::Unknown);
+}
+#endif
 
 // Whatever this machine's firewall says (natively ufw, under Wine nothing
 // Wine's classes claim), within the bound.

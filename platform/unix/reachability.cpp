@@ -5,12 +5,12 @@
 #include <cstdio>
 #include <cstring>
 
-void readReachFacts(std::uint32_t, ReachFacts* facts)
+Known ufwEnabledIn(const char* path)
 {
-    std::FILE* file = std::fopen("/etc/ufw/ufw.conf", "r");
+    std::FILE* file = std::fopen(path, "r");
     if (!file)
-        return;
-    facts->ufwEnabled = Known::No;
+        return Known::Unknown;
+    Known enabled = Known::No;
     char line[256];
     while (std::fgets(line, sizeof line, file)) {
         // ENABLED=yes, perhaps quoted, as ufw's own shell scripts read it.
@@ -19,9 +19,15 @@ void readReachFacts(std::uint32_t, ReachFacts* facts)
             continue;
         value += 8;
         value += *value == '"' || *value == '\'';
-        facts->ufwEnabled = std::strncmp(value, "yes", 3) == 0 ? Known::Yes : Known::No;
+        enabled = std::strncmp(value, "yes", 3) == 0 ? Known::Yes : Known::No;
     }
     std::fclose(file);
+    return enabled;
+}
+
+void readReachFacts(std::uint32_t, ReachFacts* facts)
+{
+    facts->ufwEnabled = ufwEnabledIn("/etc/ufw/ufw.conf");
 }
 
 std::wstring expandEnvironmentStrings(const std::wstring& path)
