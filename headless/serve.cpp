@@ -158,7 +158,7 @@ static void printReachLine(std::uint32_t address, int port)
         break;
     case ReachFinding::BlocksAllInbound:
         std::printf("The firewall blocks all incoming connections on this network: in Windows Security, Firewall & "
-                    "network protection, open the network and turn that setting off.\n");
+                    "network protection, open the active network and untick \"Blocks all incoming connections\".\n");
         break;
     case ReachFinding::PublicNetwork:
         std::printf("This PC is on a public network, where the firewall lets no one reach this program: in Settings, "

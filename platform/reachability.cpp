@@ -11,7 +11,8 @@
 
 namespace {
 
-// Windows compares file names without regard to case.
+// Windows compares file names without regard to case (the letters beyond
+// ASCII as far as the C library's locale knows them).
 wchar_t upperCase(wchar_t c)
 {
     return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : static_cast<wchar_t>(std::towupper(c));
@@ -27,7 +28,8 @@ bool samePath(const std::wstring& a, const std::wstring& b)
     return true;
 }
 
-// The number in `text` from `begin` to `end`, blanks around it aside; false when it is no number of 0..65535.
+// The number in `text` from `begin` to `end`, blanks around it aside; false
+// when it is no number of 0..65535.
 bool readNumber(const std::wstring& text, std::size_t begin, std::size_t end, unsigned* number)
 {
     while (begin < end && text[begin] == L' ')
@@ -144,6 +146,7 @@ bool portsInclude(const std::wstring& ports, std::uint16_t port)
 
 ReachFinding decideReachFinding(const ReachFacts& read, std::uint16_t port, PathExpander expand)
 {
+    // The findings in ReachFinding's order; each claims only what is known.
     const Facts facts{read, port, expand};
     const unsigned inUse = profilesInUse(read);
     // A block rule wins over every allow rule, but only where the firewall is on.
@@ -163,6 +166,7 @@ ReachFinding decideReachFinding(const ReachFacts& read, std::uint16_t port, Path
                 return ReachFinding::NoRuleYet;
     if (read.ufwEnabled == Known::Yes)
         return ReachFinding::UfwEnabled;
+    // Nothing against the phone only when every profile in use is known open.
     if (inUse == 0)
         return ReachFinding::Unknown;
     for (unsigned bit = 1; bit <= ProfilePublic; bit <<= 1)

@@ -559,8 +559,9 @@ TEST_F(MainWindowTest, QrDialogSaysWhatKeepsAPhoneOutAtTheDisplayScale)
         if (c.finding == ReachFinding::PublicNetwork)
             answer.then([](HWND box) { click(box, IDOK); });
         SendMessageW(app.mainWindow, WM_COMMAND, IDM_SHOW_QR, 0);
-        if (c.finding == ReachFinding::PublicNetwork)
+        if (c.finding == ReachFinding::PublicNetwork) {
             EXPECT_EQ(answer.seen().back().text.find(sjis("ネットワークの設定を開けませんでした。\n")), 0u);
+        }
     }
     qrReachReader = readReachFindingWithin;
 }
