@@ -4,8 +4,6 @@
 // firewall answers E_NOTIMPL); what it would have told stays unknown.
 #include "platform/reachability.h"
 
-#include <initguid.h>
-
 #include <netfw.h>
 #include <netlistmgr.h>
 #include <objbase.h>
@@ -14,6 +12,11 @@
 #include "platform/net.h"
 
 namespace {
+
+// The two classes, as Microsoft documents them; the interfaces' ids come
+// with their declarations (__uuidof).
+constexpr CLSID NetworkListManagerClass = {0xdcb00c01, 0x570f, 0x4a9b, {0x8d, 0x69, 0x19, 0x9f, 0xdb, 0xa5, 0x72, 0x3b}};
+constexpr CLSID FirewallPolicyClass = {0xe2b3c97f, 0x6ae1, 0x41ac, {0x81, 0x7a, 0xf6, 0xf9, 0x21, 0x66, 0xd7, 0xdd}};
 
 // An interface pointer, released at the end of its scope.
 template <class Interface>
@@ -50,7 +53,7 @@ void readCategory(const char* adapterName, ReachFacts* facts)
         return;
     ComRef<INetworkListManager> list;
     ComRef<IEnumNetworkConnections> connections;
-    if (CoCreateInstance(CLSID_NetworkListManager, nullptr, CLSCTX_ALL, IID_INetworkListManager, list.out()) != S_OK ||
+    if (CoCreateInstance(NetworkListManagerClass, nullptr, CLSCTX_ALL, __uuidof(INetworkListManager), list.out()) != S_OK ||
         list->GetNetworkConnections(reinterpret_cast<IEnumNetworkConnections**>(connections.out())) != S_OK)
         return;
     for (int i = 0; i < MaxEnumerated; ++i) {
@@ -109,7 +112,7 @@ void readRules(INetFwPolicy2& policy, ReachFacts* facts)
     ComRef<IEnumVARIANT> each;
     if (policy.get_Rules(reinterpret_cast<INetFwRules**>(rules.out())) != S_OK ||
         rules->get__NewEnum(reinterpret_cast<IUnknown**>(enumerator.out())) != S_OK ||
-        enumerator->QueryInterface(IID_IEnumVARIANT, each.out()) != S_OK)
+        enumerator->QueryInterface(__uuidof(IEnumVARIANT), each.out()) != S_OK)
         return;
     for (int i = 0; i < MaxEnumerated; ++i) {
         VARIANT item;
@@ -122,7 +125,7 @@ void readRules(INetFwPolicy2& policy, ReachFacts* facts)
         }
         ComRef<INetFwRule> rule;
         if (result != S_OK || got != 1 || item.vt != VT_DISPATCH || !item.pdispVal ||
-            item.pdispVal->QueryInterface(IID_INetFwRule, rule.out()) != S_OK) {
+            item.pdispVal->QueryInterface(__uuidof(INetFwRule), rule.out()) != S_OK) {
             VariantClear(&item);
             facts->rules.clear();
             return;
@@ -181,8 +184,8 @@ void readReachFacts(std::uint32_t address, ReachFacts* facts)
         if (adapterFound)
             readCategory(adapter.name, facts);
         ComRef<INetFwPolicy2> policy;
-        if (CoCreateInstance(CLSID_NetFwPolicy2, nullptr, CLSCTX_INPROC_SERVER, IID_INetFwPolicy2, policy.out()) ==
-            S_OK) {
+        if (CoCreateInstance(FirewallPolicyClass, nullptr, CLSCTX_INPROC_SERVER, __uuidof(INetFwPolicy2),
+                             policy.out()) == S_OK) {
             readProfiles(*policy.pointer, facts);
             readRules(*policy.pointer, facts);
         }
