@@ -6,6 +6,7 @@
 
 #include "headless/request_lines.h"
 #include "platform/console.h"
+#include "platform/reachability.h"
 #include "qr/url_code.h"
 #include "server/server.h"
 
@@ -23,6 +24,10 @@ static const char Usage[] =
     "             (in a terminal only; elsewhere a line says why not)\n"
     "  --quiet    print no line for each request served\n"
     "  --help     show this text\n"
+    "\n"
+    "Under the URL, a line may say what keeps other machines out, and what to\n"
+    "do: on Windows a firewall rule or setting, or a public network; elsewhere\n"
+    "ufw, when it is enabled.\n"
     "\n"
     "Each request served prints a line once it is answered: its time, the\n"
     "client, the method and path as they came (bytes that are not plain ASCII\n"
@@ -138,6 +143,41 @@ static void printUrlCode(const char* url)
     restoreConsoleMode();
 }
 
+// One line on what keeps other machines from reaching the server, when the
+// facts show something within ReachLimitMs; the server answers meanwhile, and
+// the requests it answers get their lines all the same.
+static void printReachLine(std::uint32_t address, int port)
+{
+    ReachReport report;
+    if (!readReachFindingWithin(address, static_cast<std::uint16_t>(port), ReachLimitMs, &report))
+        return;
+    switch (report.finding) {
+    case ReachFinding::BlockRule:
+        std::printf("Windows Firewall blocks this program: in Windows Security, Firewall & network protection, "
+                    "\"Allow an app through firewall\", tick Private for Harborlight headless web server.\n");
+        break;
+    case ReachFinding::BlocksAllInbound:
+        std::printf("The firewall blocks all incoming connections on this network: in Windows Security, Firewall & "
+                    "network protection, open the active network and untick \"Blocks all incoming connections\".\n");
+        break;
+    case ReachFinding::PublicNetwork:
+        std::printf("This PC is on a public network, where the firewall lets no one reach this program: in Settings, "
+                    "Network & internet, set the network's profile to Private.\n");
+        break;
+    case ReachFinding::NoRuleYet:
+        std::printf("The firewall has no rule for this program yet: when Windows asks, tick Private networks and "
+                    "choose Allow access.\n");
+        break;
+    case ReachFinding::UfwEnabled:
+        std::printf("The firewall ufw is enabled: if other machines cannot connect, allow the port with "
+                    "sudo ufw allow %d/tcp\n", port);
+        break;
+    case ReachFinding::NothingFound:
+    case ReachFinding::Unknown:
+        break;
+    }
+}
+
 int main(int argc, char** argv)
 {
     int port = 80;
@@ -185,6 +225,7 @@ int main(int argc, char** argv)
     if (qr)
         printUrlCode(url);
     std::printf("Logging is %s. Press Ctrl-C to stop.\n", log ? "on (LOG/)" : "off");
+    printReachLine(serverSettings.localAddress.sin_addr.s_addr, listeningPort());
     // From here on only the writer's thread writes to standard output, past
     // stdio, so that nothing else can block on it: stdio has nothing left to
     // flush at exit.

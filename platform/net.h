@@ -45,6 +45,17 @@ bool netHostName(char* name, std::size_t size);
 // Network byte order. False when the host has none.
 bool netHostAddress(const char* hostName, std::uint32_t* address);
 
+#ifdef _WIN32
+// The adapter that holds `address` (network byte order): its name, which is
+// its GUID in braces, as the network list knows it, and whether it is Wi-Fi.
+// False when no adapter holds it, or the adapters cannot be read.
+struct NetAdapter {
+    char name[64];
+    bool wifi;
+};
+bool netAdapterOf(std::uint32_t address, NetAdapter* adapter);
+#endif
+
 // Dotted-decimal text of a network-order IPv4 address; `text` holds 16 bytes.
 void netAddressText(std::uint32_t address, char* text);
 // Network-order address of dotted-decimal text, or INADDR_NONE.

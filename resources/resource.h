@@ -48,6 +48,16 @@
 #define IDC_QR_NOTE 1007
 #define IDC_QR_COPY 1008
 #define IDC_QR_FIREWALL 1009
+// What may keep a phone from reaching the server: the line, the network
+// settings' button, and the texts of the findings
+#define IDC_QR_NETWORK 1010
+#define IDC_QR_REACH 1011
+#define IDS_QR_REACH_BLOCK_RULE 140
+#define IDS_QR_REACH_BLOCKS_ALL 141
+#define IDS_QR_REACH_PUBLIC 142
+#define IDS_QR_REACH_NO_RULE 143
+#define IDS_QR_REACH_NOTHING_FOUND 144
+#define IDS_NETWORK_NOT_OPENED 145
 
 // The access window: its template, shortcuts, texts and controls
 #define IDD_ACCESS_WINDOW 120

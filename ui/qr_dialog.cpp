@@ -3,6 +3,8 @@
 #include "ui/qr_dialog.h"
 
 #include <algorithm>
+#include <system_error>
+#include <thread>
 
 #include "qr/url_code.h"
 #include "resources/resource.h"
@@ -85,6 +87,66 @@ static void fillQrDialog(HWND dialog)
     makeRoomForCode(dialog, coded ? modules * qrModulePixels(windowDpi(dialog)) : 0);
 }
 
+ReachReader qrReachReader = readReachFindingWithin;
+
+// Each reading's number, so that an answer for a dialog since closed, or
+// opened again, is dropped; and whether the adapter of the latest answer is
+// Wi-Fi, for the network button. A finding is of its moment: never kept.
+static unsigned reachReading;
+static bool reachWifi;
+
+UINT reachFoundMessage()
+{
+    static const UINT message = RegisterWindowMessageW(L"HarborlightReachFound");
+    return message;
+}
+
+// Reads on a thread of its own, which posts the finding to the dialog when
+// it comes within ReachLimitMs. Until then, and when it does not come, the
+// line on what to check stays.
+static void startReachReading(HWND dialog)
+{
+    if (!serverSettings.hostIpText)
+        return;
+    const unsigned reading = ++reachReading;
+    const std::uint32_t address = serverSettings.localAddress.sin_addr.s_addr;
+    const std::uint16_t port = ServerState == Running ? listeningPort() : serverSettings.port;
+    const ReachReader reader = qrReachReader;
+    const UINT found = reachFoundMessage();
+    try {
+        std::thread([=] {
+            ReachReport report;
+            if (reader(address, port, ReachLimitMs, &report))
+                PostMessageW(dialog, found, reading, static_cast<LPARAM>(report.finding) | (report.wifi ? 0x100 : 0));
+        }).detach();
+    } catch (const std::system_error&) {
+    }
+}
+
+// The finding in place of the line on what to check; for a public network,
+// the network settings' button in the firewall button's place.
+static void showReachFinding(HWND dialog, ReachFinding finding, bool wifi)
+{
+    UINT text = 0;
+    switch (finding) {
+    case ReachFinding::BlockRule: text = IDS_QR_REACH_BLOCK_RULE; break;
+    case ReachFinding::BlocksAllInbound: text = IDS_QR_REACH_BLOCKS_ALL; break;
+    case ReachFinding::PublicNetwork: text = IDS_QR_REACH_PUBLIC; break;
+    case ReachFinding::NoRuleYet: text = IDS_QR_REACH_NO_RULE; break;
+    case ReachFinding::NothingFound: text = IDS_QR_REACH_NOTHING_FOUND; break;
+    case ReachFinding::UfwEnabled:
+    case ReachFinding::Unknown:
+        return;
+    }
+    WCHAR line[WideTextUnits];
+    LoadStringW(appInstance, text, line, WideTextUnits);
+    SetDlgItemTextW(dialog, IDC_QR_REACH, line);
+    const bool network = finding == ReachFinding::PublicNetwork;
+    ShowWindow(GetDlgItem(dialog, IDC_QR_NETWORK), network ? SW_SHOW : SW_HIDE);
+    ShowWindow(GetDlgItem(dialog, IDC_QR_FIREWALL), network ? SW_HIDE : SW_SHOW);
+    reachWifi = wifi;
+}
+
 // Black modules on white, whatever the colour scheme: readers want dark on
 // light. The modules take whole pixels, as many as the square holds (the
 // size made for it, or Windows' own scaling of it when the dialog moves to a
@@ -113,9 +175,15 @@ static void drawUrlCode(const DRAWITEMSTRUCT& item)
 
 INT_PTR CALLBACK QrDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    if (message == reachFoundMessage()) {
+        if (wParam == reachReading)
+            showReachFinding(dialog, static_cast<ReachFinding>(lParam & 0xFF), (lParam & 0x100) != 0);
+        return TRUE;
+    }
     switch (message) {
     case WM_INITDIALOG:
         fillQrDialog(dialog);
+        startReachReading(dialog);
         // The focus goes to the first tab stop, OK.
         return TRUE;
     case WM_DRAWITEM:
@@ -134,6 +202,9 @@ INT_PTR CALLBACK QrDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
         case IDC_QR_FIREWALL:
             openFirewallSettings(dialog);
             return TRUE;
+        case IDC_QR_NETWORK:
+            openNetworkSettings(dialog, reachWifi);
+            return TRUE;
         case IDOK:
         case IDCANCEL:
             EndDialog(dialog, LOWORD(wParam));
@@ -141,6 +212,9 @@ INT_PTR CALLBACK QrDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
         default:
             return FALSE;
         }
+    case WM_DESTROY:
+        ++reachReading;
+        return FALSE;
     default:
         return FALSE;
     }

@@ -1,7 +1,7 @@
 // The browser and the folder, opened as the shell opens them: by the
 // default verb of the URL's scheme and of a folder, so that the user's own
 // browser and file manager open them. And the firewall's list of allowed
-// programs, opened by the Control Panel.
+// programs, opened by the Control Panel, and the network's page in Settings.
 #include "ui/shell_open.h"
 
 #include <objbase.h>
@@ -133,4 +133,14 @@ void openFirewallSettings(HWND owner)
     }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
+}
+
+void openNetworkSettings(HWND owner, bool wifi)
+{
+    // Through the shell, as the browser is opened: Settings handles the scheme.
+    if (DWORD error = shellOpen(owner, wifi ? L"ms-settings:network-wifi" : L"ms-settings:network-ethernet")) {
+        WCHAR text[WideTextUnits];
+        LoadStringW(appInstance, IDS_NETWORK_NOT_OPENED, text, WideTextUnits);
+        showFailure(owner, text, nullptr, error);
+    }
 }

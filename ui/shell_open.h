@@ -1,6 +1,7 @@
 // What the program hands to Windows to open: from the File menu, the URL to
 // the default browser and the folder DATA to Explorer; from the QR code
-// dialog, the firewall's list of allowed programs.
+// dialog, the firewall's list of allowed programs and the network's page
+// in Settings.
 #pragma once
 
 #include <windows.h>
@@ -19,3 +20,8 @@ void openDataFolder(HWND mainWindow);
 // of which types. Viewing it needs no administrator. A box says why when it
 // cannot be opened.
 void openFirewallSettings(HWND owner);
+
+// Opens the page of Settings where the network's type is set: the Wi-Fi
+// page for a Wi-Fi adapter, else the Ethernet page. A box says why when it
+// cannot be opened.
+void openNetworkSettings(HWND owner, bool wifi);

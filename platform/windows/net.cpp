@@ -81,9 +81,9 @@ namespace {
 
 constexpr std::size_t MaxCandidates = 16;
 
-// Marks the candidates whose adapter is up and has a default gateway, as
-// GetAdaptersAddresses tells; leaves every mark unset when it cannot tell.
-void markAdapters(HostAddressCandidate* candidates, std::size_t count)
+// Every adapter with its IPv4 addresses and gateways, as GetAdaptersAddresses
+// gives them (freed with std::free); null when they cannot be read.
+IP_ADAPTER_ADDRESSES* readAdapters()
 {
     const ULONG flags = GAA_FLAG_INCLUDE_GATEWAYS | GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST |
                         GAA_FLAG_SKIP_DNS_SERVER | GAA_FLAG_SKIP_FRIENDLY_NAME;
@@ -96,23 +96,35 @@ void markAdapters(HostAddressCandidate* candidates, std::size_t count)
         std::free(adapters);
         adapters = static_cast<IP_ADAPTER_ADDRESSES*>(std::malloc(size));
         if (!adapters)
-            return;
+            return nullptr;
         result = GetAdaptersAddresses(AF_INET, flags, nullptr, adapters, &size);
     }
-    if (result == NO_ERROR) {
-        for (const IP_ADAPTER_ADDRESSES* adapter = adapters; adapter; adapter = adapter->Next) {
-            for (const IP_ADAPTER_UNICAST_ADDRESS* unicast = adapter->FirstUnicastAddress; unicast;
-                 unicast = unicast->Next) {
-                const sockaddr* a = unicast->Address.lpSockaddr;
-                if (!a || a->sa_family != AF_INET)
-                    continue;
-                std::uint32_t value = reinterpret_cast<const sockaddr_in*>(a)->sin_addr.s_addr;
-                for (std::size_t i = 0; i < count; ++i) {
-                    if (candidates[i].address == value) {
-                        candidates[i].up = adapter->OperStatus == IfOperStatusUp;
-                        candidates[i].hasGateway = adapter->FirstGatewayAddress != nullptr;
-                    }
-                }
+    if (result == NO_ERROR)
+        return adapters;
+    std::free(adapters);
+    return nullptr;
+}
+
+bool holdsAddress(const IP_ADAPTER_ADDRESSES& adapter, std::uint32_t address)
+{
+    for (const IP_ADAPTER_UNICAST_ADDRESS* unicast = adapter.FirstUnicastAddress; unicast; unicast = unicast->Next) {
+        const sockaddr* a = unicast->Address.lpSockaddr;
+        if (a && a->sa_family == AF_INET && reinterpret_cast<const sockaddr_in*>(a)->sin_addr.s_addr == address)
+            return true;
+    }
+    return false;
+}
+
+// Marks the candidates whose adapter is up and has a default gateway, as
+// GetAdaptersAddresses tells; leaves every mark unset when it cannot tell.
+void markAdapters(HostAddressCandidate* candidates, std::size_t count)
+{
+    IP_ADAPTER_ADDRESSES* adapters = readAdapters();
+    for (const IP_ADAPTER_ADDRESSES* adapter = adapters; adapter; adapter = adapter->Next) {
+        for (std::size_t i = 0; i < count; ++i) {
+            if (holdsAddress(*adapter, candidates[i].address)) {
+                candidates[i].up = adapter->OperStatus == IfOperStatusUp;
+                candidates[i].hasGateway = adapter->FirstGatewayAddress != nullptr;
             }
         }
     }
@@ -139,6 +151,21 @@ bool netHostAddress(const char* hostName, std::uint32_t* address)
     markAdapters(candidates, count);
     *address = chooseHostAddress(candidates, count);
     return true;
+}
+
+bool netAdapterOf(std::uint32_t address, NetAdapter* found)
+{
+    IP_ADAPTER_ADDRESSES* adapters = readAdapters();
+    const IP_ADAPTER_ADDRESSES* adapter = adapters;
+    while (adapter && !holdsAddress(*adapter, address))
+        adapter = adapter->Next;
+    if (adapter) {
+        std::strncpy(found->name, adapter->AdapterName ? adapter->AdapterName : "", sizeof found->name - 1);
+        found->name[sizeof found->name - 1] = '\0';
+        found->wifi = adapter->IfType == IF_TYPE_IEEE80211;
+    }
+    std::free(adapters);
+    return adapter != nullptr;
 }
 
 void netAddressText(std::uint32_t address, char* text)

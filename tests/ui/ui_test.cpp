@@ -11,6 +11,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "qr/url_code.h"
 #include "resources/resource.h"
@@ -18,6 +19,7 @@
 #include "server/server.h"
 #include "ui/access_window.h"
 #include "ui/main_window.h"
+#include "ui/qr_dialog.h"
 #include "ui/status_display.h"
 #include "ui_support.h"
 
@@ -493,6 +495,98 @@ TEST_F(MainWindowTest, QrDialogShowsTheUrlOfTheDisplayAndCopiesIt)
         EXPECT_EQ(answer.seen()[0].caption, sjis("QRコード"));
     }
     serverSettings.hostIpText = hostIp;
+}
+
+// The reader holds its answer until the test has seen the dialog without it;
+// then the finding given, or Wine's own reading.
+HANDLE readerReleased = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+ReachFinding fakeFinding;
+bool readFakeFinding(std::uint32_t, std::uint16_t, int, ReachReport* report)
+{
+    WaitForSingleObject(readerReleased, 10000);
+    report->finding = fakeFinding;
+    return true;
+}
+bool readOnRelease(std::uint32_t address, std::uint16_t port, int limitMs, ReachReport* report)
+{
+    WaitForSingleObject(readerReleased, 10000);
+    return readReachFindingWithin(address, port, limitMs, report);
+}
+
+// Runs the dialog's messages until the reader's answer has come, for at most
+// as long as the reader may take and a second more.
+bool takeReachAnswer(HWND box)
+{
+    const DWORD start = GetTickCount();
+    for (DWORD waited = 0; waited < ReachLimitMs + 1000; waited = GetTickCount() - start) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            DispatchMessageW(&message);
+            if (message.message == reachFoundMessage() && message.hwnd == box)
+                return true;
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, ReachLimitMs + 1000 - waited, QS_POSTMESSAGE);
+    }
+    return false;
+}
+
+TEST_F(MainWindowTest, QrDialogSaysWhatKeepsAPhoneOutAtTheDisplayScale)
+{
+    const char* const checkLine =
+        "スマートフォンで開けないときは、同じWi-Fiにつないでいるかと、ファイアウォールの許可を確かめて下さい。";
+    struct Case { ReachFinding finding; ReachReader reader; std::vector<const char*> words; };
+    for (const Case& c : {Case{ReachFinding::BlockRule, readFakeFinding, {"ブロック", "Harborlight"}},
+                          Case{ReachFinding::BlocksAllInbound, readFakeFinding, {"すべての着信接続", "セキュリティ"}},
+                          Case{ReachFinding::PublicNetwork, readFakeFinding, {"パブリック", "プライベート"}},
+                          Case{ReachFinding::NoRuleYet, readFakeFinding, {"初めて", "アクセスを許可する"}},
+                          Case{ReachFinding::NothingFound, readFakeFinding, {"見つかりませんでした", "テザリング"}},
+                          // Wine's own classes: nothing read, the line stays.
+                          Case{ReachFinding::Unknown, readOnRelease, {checkLine}}}) {
+        SCOPED_TRACE(c.words[0]);
+        fakeFinding = c.finding;
+        qrReachReader = c.reader;
+        DialogScript answer;
+        answer.then([&](HWND box) {
+            HWND line = GetDlgItem(box, IDC_QR_REACH);
+            EXPECT_EQ(textOf(line), sjis(checkLine));
+            RECT before, after;
+            GetWindowRect(box, &before);
+            SetEvent(readerReleased);
+            const DWORD start = GetTickCount();
+            EXPECT_TRUE(takeReachAnswer(box));
+            EXPECT_LT(GetTickCount() - start, static_cast<DWORD>(ReachLimitMs));
+            for (const char* word : c.words)
+                EXPECT_NE(textOf(line).find(sjis(word)), std::string::npos) << word;
+            // All of it within the line's room, and the dialog as large as before.
+            wchar_t text[512];
+            GetWindowTextW(line, text, 512);
+            RECT room, needed;
+            GetClientRect(line, &room);
+            needed = room;
+            HDC dc = GetDC(line);
+            SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(line, WM_GETFONT, 0, 0)));
+            DrawTextW(dc, text, -1, &needed, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
+            ReleaseDC(line, dc);
+            EXPECT_LE(needed.bottom, room.bottom);
+            GetWindowRect(box, &after);
+            EXPECT_TRUE(EqualRect(&before, &after));
+            const bool network = c.finding == ReachFinding::PublicNetwork;
+            auto shown = [box](int id) { return (GetWindowLongW(GetDlgItem(box, id), GWL_STYLE) & WS_VISIBLE) != 0; };
+            EXPECT_EQ(shown(IDC_QR_NETWORK), network);
+            EXPECT_EQ(shown(IDC_QR_FIREWALL), !network);
+            if (network)
+                click(box, IDC_QR_NETWORK);
+            pressButton(box, IDCANCEL);
+        });
+        // Wine has no Settings: the network button's box says so.
+        if (c.finding == ReachFinding::PublicNetwork)
+            answer.then([](HWND box) { click(box, IDOK); });
+        SendMessageW(app.mainWindow, WM_COMMAND, IDM_SHOW_QR, 0);
+        if (c.finding == ReachFinding::PublicNetwork) {
+            EXPECT_EQ(answer.seen().back().text.find(sjis("ネットワークの設定を開けませんでした。\n")), 0u);
+        }
+    }
+    qrReachReader = readReachFindingWithin;
 }
 
 TEST_F(MainWindowTest, BrowserAndDataFolderSayWhyTheyCannotOpen)
