@@ -11,6 +11,7 @@
 #include "ui/display_scale.h"
 #include "ui/main_window.h"
 #include "ui/shell_open.h"
+#include "ui/status_accessible.h"
 #include "ui/status_display.h"
 #include "ui/wide_text.h"
 
@@ -116,6 +117,8 @@ INT_PTR CALLBACK QrDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
     switch (message) {
     case WM_INITDIALOG:
         fillQrDialog(dialog);
+        // A screen reader reads the code as the URL it holds.
+        nameControl(GetDlgItem(dialog, IDC_QR_CODE), wideText(statusUrl).text);
         // The focus goes to the first tab stop, OK.
         return TRUE;
     case WM_DRAWITEM:
