@@ -464,6 +464,14 @@ private:
     ULONG position = 0;
 };
 
+bool lineChanged(const StatusLine& line, const StatusTexts& before, const StatusTexts& after)
+{
+    for (int text = line.first; text <= line.last; ++text)
+        if (std::strcmp(paintedText(before, text), paintedText(after, text)) != 0)
+            return true;
+    return false;
+}
+
 LRESULT CALLBACK namedControlProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
                                   DWORD_PTR data)
 {
@@ -488,21 +496,10 @@ LRESULT answerStatusObject(HWND mainWindow, WPARAM wParam, LPARAM lParam)
     return object ? returnObject(object, wParam) : 0;
 }
 
-unsigned changedStatusLines(const StatusTexts& before, const StatusTexts& after)
-{
-    unsigned changed = 0;
-    for (int id = 1; id <= StatusLineCount; ++id)
-        for (int text = statusLines[id - 1].first; text <= statusLines[id - 1].last; ++text)
-            if (std::strcmp(paintedText(before, text), paintedText(after, text)) != 0)
-                changed |= 1u << (id - 1);
-    return changed;
-}
-
 void announceChangedLines(HWND mainWindow, const StatusTexts& before)
 {
-    unsigned changed = changedStatusLines(before, statusTexts);
     for (int id = 1; id <= StatusLineCount; ++id)
-        if (changed & (1u << (id - 1)))
+        if (lineChanged(statusLines[id - 1], before, statusTexts))
             NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, mainWindow, OBJID_CLIENT, id);
 }
 

@@ -18,10 +18,6 @@ constexpr int StatusLineCount = 5;
 // 0 for any other object, which the caller leaves to DefWindowProc.
 LRESULT answerStatusObject(HWND mainWindow, WPARAM wParam, LPARAM lParam);
 
-// The lines whose text differs between `before` and `after`: bit id - 1 for
-// child id `id`.
-unsigned changedStatusLines(const StatusTexts& before, const StatusTexts& after);
-
 // Tells a screen reader of every line that a rebuild changed since `before`
 // (EVENT_OBJECT_NAMECHANGE), and of none other.
 void announceChangedLines(HWND mainWindow, const StatusTexts& before);
