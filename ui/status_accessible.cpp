@@ -72,7 +72,10 @@ public:
     {
         return standard->get_accChild(child, object);
     }
-    HRESULT STDMETHODCALLTYPE get_accName(VARIANT child, BSTR* name) override { return standard->get_accName(child, name); }
+    HRESULT STDMETHODCALLTYPE get_accName(VARIANT child, BSTR* name) override
+    {
+        return standard->get_accName(child, name);
+    }
     HRESULT STDMETHODCALLTYPE get_accValue(VARIANT child, BSTR* value) override
     {
         return standard->get_accValue(child, value);
@@ -81,12 +84,18 @@ public:
     {
         return standard->get_accDescription(child, text);
     }
-    HRESULT STDMETHODCALLTYPE get_accRole(VARIANT child, VARIANT* role) override { return standard->get_accRole(child, role); }
+    HRESULT STDMETHODCALLTYPE get_accRole(VARIANT child, VARIANT* role) override
+    {
+        return standard->get_accRole(child, role);
+    }
     HRESULT STDMETHODCALLTYPE get_accState(VARIANT child, VARIANT* state) override
     {
         return standard->get_accState(child, state);
     }
-    HRESULT STDMETHODCALLTYPE get_accHelp(VARIANT child, BSTR* help) override { return standard->get_accHelp(child, help); }
+    HRESULT STDMETHODCALLTYPE get_accHelp(VARIANT child, BSTR* help) override
+    {
+        return standard->get_accHelp(child, help);
+    }
     HRESULT STDMETHODCALLTYPE get_accHelpTopic(BSTR* file, VARIANT child, LONG* topic) override
     {
         return standard->get_accHelpTopic(file, child, topic);
@@ -96,12 +105,18 @@ public:
         return standard->get_accKeyboardShortcut(child, keys);
     }
     HRESULT STDMETHODCALLTYPE get_accFocus(VARIANT* child) override { return standard->get_accFocus(child); }
-    HRESULT STDMETHODCALLTYPE get_accSelection(VARIANT* children) override { return standard->get_accSelection(children); }
+    HRESULT STDMETHODCALLTYPE get_accSelection(VARIANT* children) override
+    {
+        return standard->get_accSelection(children);
+    }
     HRESULT STDMETHODCALLTYPE get_accDefaultAction(VARIANT child, BSTR* action) override
     {
         return standard->get_accDefaultAction(child, action);
     }
-    HRESULT STDMETHODCALLTYPE accSelect(LONG flags, VARIANT child) override { return standard->accSelect(flags, child); }
+    HRESULT STDMETHODCALLTYPE accSelect(LONG flags, VARIANT child) override
+    {
+        return standard->accSelect(flags, child);
+    }
     HRESULT STDMETHODCALLTYPE accLocation(LONG* left, LONG* top, LONG* width, LONG* height, VARIANT child) override
     {
         return standard->accLocation(left, top, width, height, child);
@@ -115,7 +130,10 @@ public:
         return standard->accHitTest(x, y, child);
     }
     HRESULT STDMETHODCALLTYPE accDoDefaultAction(VARIANT child) override { return standard->accDoDefaultAction(child); }
-    HRESULT STDMETHODCALLTYPE put_accName(VARIANT child, BSTR name) override { return standard->put_accName(child, name); }
+    HRESULT STDMETHODCALLTYPE put_accName(VARIANT child, BSTR name) override
+    {
+        return standard->put_accName(child, name);
+    }
     HRESULT STDMETHODCALLTYPE put_accValue(VARIANT child, BSTR value) override
     {
         return standard->put_accValue(child, value);
