@@ -6,6 +6,7 @@
 
 #include <commctrl.h>
 
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -544,12 +545,16 @@ TEST_F(MainWindowTest, QrDialogShowsTheUrlOfTheDisplayAndCopiesIt)
                 EXPECT_EQ(accessibleName(GetDlgItem(box, IDC_QR_CODE)), utf16(url));
                 // Held 20 ms by another thread's window, as clipboard managers
                 // hold it (Windows refuses other threads, Wine other windows).
-                std::thread holder([] {
+                // Waited for until it is held: on a busy machine its 20 ms
+                // may pass before this thread looks, and then never come.
+                std::atomic<bool> held{false};
+                std::thread holder([&held] {
                     OpenClipboard(CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, 0, 0, 0));
+                    held = true;
                     Sleep(20);
                     CloseClipboard();
                 });
-                while (!GetOpenClipboardWindow())
+                while (!held)
                     Sleep(1);
                 SendMessageW(GetDlgItem(box, IDC_QR_COPY), BM_CLICK, 0, 0);
                 holder.join();
