@@ -239,9 +239,12 @@ std::wstring lineName(const StatusLine& line)
 
 // Where each line is painted, in screen pixels: from its texts' places at the
 // window's scale, as large as the texts are in the font they are painted in.
-void paintedLineRects(HWND window, RECT (&rects)[StatusLineCount])
+// False once the window is gone (a screen reader may hold on to the object).
+bool paintedLineRects(HWND window, RECT (&rects)[StatusLineCount])
 {
-    HDC dc = GetDC(window);
+    HDC dc = IsWindow(window) ? GetDC(window) : nullptr;
+    if (!dc)
+        return false;
     HFONT font = createStatusFont(dc);
     HGDIOBJ defaultFont = font ? SelectObject(dc, font) : nullptr;
     for (int id = 1; id <= StatusLineCount; ++id) {
@@ -264,6 +267,7 @@ void paintedLineRects(HWND window, RECT (&rects)[StatusLineCount])
         DeleteObject(font);
     }
     ReleaseDC(window, dc);
+    return true;
 }
 
 HRESULT noText(BSTR* text)
@@ -343,7 +347,8 @@ public:
         if (!lineOf(child))
             return standard->accLocation(left, top, width, height, child);
         RECT rects[StatusLineCount];
-        paintedLineRects(window, rects);
+        if (!paintedLineRects(window, rects))
+            return E_FAIL;
         const RECT& place = rects[child.lVal - 1];
         *left = place.left;
         *top = place.top;
@@ -354,7 +359,8 @@ public:
     HRESULT STDMETHODCALLTYPE accHitTest(LONG x, LONG y, VARIANT* child) override
     {
         RECT rects[StatusLineCount];
-        paintedLineRects(window, rects);
+        if (!paintedLineRects(window, rects))
+            return standard->accHitTest(x, y, child);
         for (int id = 1; id <= StatusLineCount; ++id)
             if (PtInRect(&rects[id - 1], POINT{x, y}))
                 return setI4(child, id);
