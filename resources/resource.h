@@ -8,6 +8,9 @@
 #define IDS_QR_STOPPED 111
 #define IDS_QR_NO_ADDRESS 112
 #define IDS_FIREWALL_NOT_OPENED 113
+// What a screen reader reads for the panel's two buttons
+#define IDS_START_BUTTON_NAME 160
+#define IDS_STOP_BUTTON_NAME 161
 
 // Dialogs
 #define IDD_CONTROL_PANEL 101

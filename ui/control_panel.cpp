@@ -6,10 +6,19 @@
 #include "resources/resource.h"
 #include "server/server.h"
 #include "ui/display_scale.h"
+#include "ui/status_accessible.h"
 #include "ui/status_display.h"
 
 ServerSettings* controlPanelSettings;
 HWND controlPanel;
+
+// The buttons show a triangle and a square: a screen reader reads what they do.
+static void nameButton(HINSTANCE instance, int id, UINT name)
+{
+    WCHAR text[32];
+    LoadStringW(instance, name, text, 32);
+    nameControl(GetDlgItem(controlPanel, id), text);
+}
 
 // The panel from its template, at 10,10 of the main window's client area,
 // 190 by 110 at 96 DPI. The dialog manager lays its controls out in dialog
@@ -19,6 +28,8 @@ static void makeControlPanel(HINSTANCE instance, HWND mainWindow)
     controlPanel = CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_CONTROL_PANEL), mainWindow,
                                       ControlPanelProc, 0);
     MoveWindow(controlPanel, scaled(10), scaled(10), scaled(190), scaled(110), TRUE);
+    nameButton(instance, IDC_START_BUTTON, IDS_START_BUTTON_NAME);
+    nameButton(instance, IDC_STOP_BUTTON, IDS_STOP_BUTTON_NAME);
     ShowWindow(controlPanel, SW_SHOW);
 }
 

@@ -10,6 +10,7 @@
 #include "ui/qr_dialog.h"
 #include "ui/settings_dialogs.h"
 #include "ui/shell_open.h"
+#include "ui/status_accessible.h"
 #include "ui/status_display.h"
 #include "ui/wide_text.h"
 
@@ -231,6 +232,11 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_CLOSE:
         confirmQuit(window);
         return 0;
+    case WM_GETOBJECT:
+        // A screen reader asks what the client area holds: the status lines.
+        if (LRESULT object = answerStatusObject(window, wParam, lParam))
+            return object;
+        return DefWindowProcW(window, message, wParam, lParam);
     case WM_DESTROY:
         PostQuitMessage(0);
         return 0;

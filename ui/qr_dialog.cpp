@@ -13,6 +13,7 @@
 #include "ui/display_scale.h"
 #include "ui/main_window.h"
 #include "ui/shell_open.h"
+#include "ui/status_accessible.h"
 #include "ui/status_display.h"
 #include "ui/wide_text.h"
 
@@ -184,6 +185,8 @@ INT_PTR CALLBACK QrDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM l
     case WM_INITDIALOG:
         fillQrDialog(dialog);
         startReachReading(dialog);
+        // A screen reader reads the code as the URL it holds.
+        nameControl(GetDlgItem(dialog, IDC_QR_CODE), wideText(statusUrl).text);
         // The focus goes to the first tab stop, OK.
         return TRUE;
     case WM_DRAWITEM:

@@ -9,6 +9,7 @@
 #include "qr/url_code.h"
 #include "server/server.h"
 #include "ui/display_scale.h"
+#include "ui/status_accessible.h"
 #include "ui/wide_text.h"
 
 StatusTexts statusTexts;
@@ -96,6 +97,7 @@ static void requestRepaint(HWND mainWindow)
 
 void processRefreshFlags(HWND mainWindow)
 {
+    const StatusTexts before = statusTexts;
     if (panelRequest == 1) {
         refreshStatusTexts();
         requestRepaint(mainWindow);
@@ -116,6 +118,8 @@ void processRefreshFlags(HWND mainWindow)
         requestRepaint(mainWindow);
         logSettingChanged = 0;
     }
+    // A screen reader hears of the lines that changed, and only of those.
+    announceChangedLines(mainWindow, before);
 }
 
 // Whether `font` has a glyph for every character of the seven texts.

@@ -234,3 +234,46 @@ UINT screenDpi()
     ReleaseDC(nullptr, screen);
     return dpi;
 }
+
+IAccessible* accessibleObject(HWND window)
+{
+    // __uuidof: mingw-w64's IID_IAccessible is not the interface's id.
+    IAccessible* object = nullptr;
+    AccessibleObjectFromWindow(window, OBJID_CLIENT, __uuidof(IAccessible), reinterpret_cast<void**>(&object));
+    return object;
+}
+
+VARIANT childId(LONG id)
+{
+    VARIANT child;
+    child.vt = VT_I4;
+    child.lVal = id;
+    return child;
+}
+
+std::wstring accessibleName(IAccessible* object, LONG child)
+{
+    BSTR name = nullptr;
+    if (!object || object->get_accName(childId(child), &name) != S_OK || !name)
+        return L"";
+    std::wstring text(name, SysStringLen(name));
+    SysFreeString(name);
+    return text;
+}
+
+std::wstring accessibleName(HWND window)
+{
+    IAccessible* object = accessibleObject(window);
+    std::wstring name = accessibleName(object, CHILDID_SELF);
+    if (object)
+        object->Release();
+    return name;
+}
+
+LONG accessibleRole(IAccessible* object, LONG child)
+{
+    VARIANT role;
+    VariantInit(&role);
+    object->get_accRole(childId(child), &role);
+    return role.vt == VT_I4 ? role.lVal : 0;
+}

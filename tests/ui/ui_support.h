@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <oleacc.h>
+
 #include <deque>
 #include <functional>
 #include <string>
@@ -27,6 +29,15 @@ UINT screenDpi();
 // The text of a window (a box's caption, a control's text), read as Unicode
 // and given in code page 932.
 std::string textOf(HWND window);
+
+// A window's client area as a screen reader gets it, through the call that
+// one in another process makes (released by the caller; null if none), and
+// the name and role of the object itself (CHILDID_SELF) or of its child.
+IAccessible* accessibleObject(HWND window);
+std::wstring accessibleName(IAccessible* object, LONG child = CHILDID_SELF);
+std::wstring accessibleName(HWND window);
+LONG accessibleRole(IAccessible* object, LONG child);
+VARIANT childId(LONG id);
 
 // A modal box the hook saw: its caption and, for a message box, its text.
 struct SeenBox {

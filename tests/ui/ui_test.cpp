@@ -6,6 +6,7 @@
 
 #include <commctrl.h>
 
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -155,13 +156,14 @@ TEST_F(MainWindowTest, MenuBarAndPanelHoldTheirTextsAndPlaces)
     EXPECT_EQ(panel.right - panel.left, 190);
     EXPECT_EQ(panel.bottom - panel.top, 110);
 
-    struct Control { int x, y, width, height; const char* text; int id; };
+    // A screen reader reads the buttons by what they do, not by their symbols.
+    struct Control { int x, y, width, height; const char* text; int id; const char* name; };
     const Control controls[] = {
-        {6, 5, 105, 8, "ＷＥＢサーバーの再生／停止ボタン", -1},
-        {10, 31, 34, 34, "▲", IDC_START_BUTTON},
-        {65, 32, 33, 33, "■", IDC_STOP_BUTTON},
-        {21, 21, 18, 9, "再生", -1},
-        {74, 21, 19, 8, "停止", -1},
+        {6, 5, 105, 8, "ＷＥＢサーバーの再生／停止ボタン", -1, "ＷＥＢサーバーの再生／停止ボタン"},
+        {10, 31, 34, 34, "▲", IDC_START_BUTTON, "開始"},
+        {65, 32, 33, 33, "■", IDC_STOP_BUTTON, "停止"},
+        {21, 21, 18, 9, "再生", -1, "再生"},
+        {74, 21, 19, 8, "停止", -1, "停止"},
     };
     HWND child = GetWindow(app.panel, GW_CHILD);
     for (const Control& control : controls) {
@@ -169,6 +171,7 @@ TEST_F(MainWindowTest, MenuBarAndPanelHoldTheirTextsAndPlaces)
         EXPECT_TRUE(IsWindowVisible(child)) << control.text;
         EXPECT_EQ(static_cast<WORD>(GetDlgCtrlID(child)), static_cast<WORD>(control.id)) << control.text;
         EXPECT_EQ(textOf(child), sjis(control.text));
+        EXPECT_EQ(accessibleName(child), utf16(control.name));
         // Place and size are converted from dialog units each on its own.
         RECT expected = {control.x, control.y, control.width, control.height};
         MapDialogRect(app.panel, &expected);
@@ -267,6 +270,100 @@ TEST_F(MainWindowTest, FailedStartShowsStopped)
     app.nextMessage();
     expectStoppedTexts();
     EXPECT_EQ(panelRequest, 0);
+}
+
+// The child ids of the main window's EVENT_OBJECT_NAMECHANGE, as a screen
+// reader hears them.
+HWND watchedWindow;
+std::vector<LONG> namesChanged;
+void CALLBACK noteNameChange(HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG child, DWORD, DWORD)
+{
+    if (window == watchedWindow && object == OBJID_CLIENT)
+        namesChanged.push_back(child);
+}
+
+TEST_F(MainWindowTest, ScreenReaderReadsTheStatusAndHearsWhatChanged)
+{
+    IAccessible* client = accessibleObject(app.mainWindow);
+    ASSERT_TRUE(client);
+    auto expectLines = [&](const char* state, const std::string& port) {
+        const std::string host = hostText(), url = "http://" + host + (port == "80" ? "" : ":" + port) + "/";
+        const std::string lines[] = {std::string("現在、ＷＥＢサーバーは、[ ") + state + " ] しています。",
+                                     "ＷｅｂサーバーのＩＰアドレスは [ " + host + " ] です。",
+                                     "Ｗｅｂサーバーのポート番号は [ " + port + " ] です。",
+                                     "ＵＲＬは [ " + url + " ] です。", "ＬＯＧ情報を取得していません。"};
+        // The lines, then the panel's window with the buttons below it.
+        VARIANT children[8];
+        LONG count = 0, listed = 0;
+        client->get_accChildCount(&count);
+        AccessibleChildren(client, 0, 8, children, &listed);
+        ASSERT_EQ(count, 6);
+        ASSERT_EQ(listed, 6);
+        for (LONG id = 1; id <= 5; ++id) {
+            EXPECT_TRUE(children[id - 1].vt == VT_I4 && children[id - 1].lVal == id);
+            EXPECT_EQ(accessibleName(client, id), utf16(lines[id - 1]));
+            EXPECT_EQ(accessibleRole(client, id), ROLE_SYSTEM_STATICTEXT);
+        }
+        EXPECT_EQ(children[5].vt, VT_DISPATCH);
+        VariantClear(&children[5]);
+    };
+    expectLines("停止", "80");
+
+    // Started on a port the system chooses: the state, port and URL lines
+    // change, the address and logging lines do not.
+    watchedWindow = app.mainWindow;
+    namesChanged.clear();
+    HWINEVENTHOOK hook = SetWinEventHook(EVENT_OBJECT_NAMECHANGE, EVENT_OBJECT_NAMECHANGE, nullptr, noteNameChange,
+                                         GetCurrentProcessId(), 0, WINEVENT_OUTOFCONTEXT);
+    setPort(0);
+    SendMessageW(app.button(IDC_START_BUTTON), BM_CLICK, 0, 0);
+    app.pump();
+    UnhookWinEvent(hook);
+    ASSERT_EQ(ServerState.load(), Running);
+    EXPECT_EQ(namesChanged, (std::vector<LONG>{1, 3, 4}));
+    expectLines("稼動", std::to_string(listeningPort()));
+    client->Release();
+}
+
+TEST_F(MainWindowTest, ScreenReaderFindsTheLinesWherePaintedAtTheDisplayScale)
+{
+    IAccessible* client = accessibleObject(app.mainWindow);
+    ASSERT_TRUE(client);
+    HDC dc = GetDC(app.mainWindow);
+    HFONT font = createStatusFont(dc);
+    HGDIOBJ defaultFont = SelectObject(dc, font ? font : GetCurrentObject(dc, OBJ_FONT));
+    POINT origin = {0, 0};
+    ClientToScreen(app.mainWindow, &origin);
+    auto at = [](int length) { return MulDiv(length, screenDpi(), 96); };
+    // Each line from its first text's place to the ends of its texts, in the
+    // font they are painted in; the state's two texts are one line.
+    auto extent = [dc](const char* utf8) {
+        std::wstring text = utf16(utf8);
+        SIZE size = {};
+        GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+        return size;
+    };
+    struct Line { LONG id; int first, last; const char* texts[2]; };
+    for (const Line& line : {Line{1, 0, 1, {"現在、ＷＥＢサーバーは、", "[ 停止 ] しています。"}},
+                             Line{5, 6, 6, {"ＬＯＧ情報を取得していません。", "ＬＯＧ情報を取得していません。"}}}) {
+        SCOPED_TRACE(line.id);
+        SIZE first = extent(line.texts[0]), last = extent(line.texts[1]);
+        LONG left = 0, top = 0, width = 0, height = 0;
+        client->accLocation(&left, &top, &width, &height, childId(line.id));
+        EXPECT_EQ(left, origin.x + at(statusTextPlaces[line.first].x));
+        EXPECT_EQ(top, origin.y + at(statusTextPlaces[line.first].y));
+        EXPECT_EQ(left + width, origin.x + std::max(at(statusTextPlaces[line.first].x) + first.cx,
+                                                    at(statusTextPlaces[line.last].x) + last.cx));
+        EXPECT_EQ(top + height, origin.y + at(statusTextPlaces[line.last].y) + last.cy);
+        VARIANT hit;
+        client->accHitTest(left + width - 2, top + height / 2, &hit);
+        EXPECT_TRUE(hit.vt == VT_I4 && hit.lVal == line.id);
+    }
+    SelectObject(dc, defaultFont);
+    if (font)
+        DeleteObject(font);
+    ReleaseDC(app.mainWindow, dc);
+    client->Release();
 }
 
 TEST_F(MainWindowTest, StopBeforeAnyStartKeepsStopped)
@@ -470,14 +567,19 @@ TEST_F(MainWindowTest, QrDialogShowsTheUrlOfTheDisplayAndCopiesIt)
             EXPECT_EQ(textOf(GetDlgItem(box, IDC_QR_FIREWALL)), sjis("ファイアウォールの設定(&F)..."));
             if (c.address) {
                 EXPECT_EQ(textOf(GetDlgItem(box, IDC_QR_URL)), url);
+                EXPECT_EQ(accessibleName(GetDlgItem(box, IDC_QR_CODE)), utf16(url));
                 // Held 20 ms by another thread's window, as clipboard managers
                 // hold it (Windows refuses other threads, Wine other windows).
-                std::thread holder([] {
+                // Waited for until it is held: on a busy machine its 20 ms
+                // may pass before this thread looks, and then never come.
+                std::atomic<bool> held{false};
+                std::thread holder([&held] {
                     OpenClipboard(CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, 0, 0, 0));
+                    held = true;
                     Sleep(20);
                     CloseClipboard();
                 });
-                while (!GetOpenClipboardWindow())
+                while (!held)
                     Sleep(1);
                 SendMessageW(GetDlgItem(box, IDC_QR_COPY), BM_CLICK, 0, 0);
                 holder.join();
