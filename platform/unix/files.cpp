@@ -1,4 +1,5 @@
 #include "platform/files.h"
+#include "platform/unix/uncancellable.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -67,7 +68,7 @@ long fileRead(FileHandle file, char* buffer, std::size_t size)
 {
     ssize_t got;
     do
-        got = read(file, buffer, size);
+        got = uncancellableRead(file, buffer, size);
     while (got < 0 && errno == EINTR);
     return got;
 }

@@ -1,5 +1,6 @@
 #include "platform/net.h"
 #include "platform/host_address.h"
+#include "platform/unix/uncancellable.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -285,7 +286,7 @@ long netReceiveArrived(Socket s, char* buffer, std::size_t size)
 bool netSend(Socket s, const char* data, std::size_t size)
 {
     while (size > 0) {
-        ssize_t sent = send(s, data, size, MSG_NOSIGNAL);
+        ssize_t sent = uncancellableSend(s, data, size, MSG_NOSIGNAL);
         if (sent <= 0)
             return false;
         data += sent;
