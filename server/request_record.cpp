@@ -38,7 +38,11 @@ RequestEntry finished[RecordCapacity];
 std::uint64_t closedCount = 0;
 std::uint64_t openedCount = 0;
 std::uint64_t wakeCount = 0;
-int readersWaiting = 0;
+// The lowest number a waiting reader waits for: a close wakes the readers
+// only once it has reached it, so that a reader gathering many entries costs
+// the listener no wake per request.
+constexpr std::uint64_t NoReaderWaits = UINT64_MAX;
+std::uint64_t readersWakeAt = NoReaderWaits;
 OpenSlot openSlots[RecordOpenCapacity];
 std::atomic<int> waitingNow{0};
 
@@ -165,7 +169,9 @@ void recordRequestClose(int handlerResult)
         e.slot = -1;
         e.entry.number = ++closedCount;
         finished[(e.entry.number - 1) % RecordCapacity] = e.entry;
-        wake = readersWaiting > 0;
+        wake = closedCount >= readersWakeAt;
+        if (wake)
+            readersWakeAt = NoReaderWaits;
     }
     if (wake)
         recordClosed.notify_all();
@@ -244,14 +250,16 @@ int readRequestRecordAndProgress(std::uint64_t* next, RequestEntry* entries, int
 
 bool waitForRequestRecord(std::uint64_t next, std::uint64_t wakesSeen, int timeoutMs)
 {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
     std::unique_lock<std::mutex> hold(recordLock);
-    auto due = [&] { return closedCount >= next || wakeCount != wakesSeen; };
-    ++readersWaiting;
-    if (timeoutMs < 0)
-        recordClosed.wait(hold, due);
-    else
-        recordClosed.wait_for(hold, std::chrono::milliseconds(timeoutMs), due);
-    --readersWaiting;
+    while (closedCount < next && wakeCount == wakesSeen) {
+        // Asked anew at every turn: the wake of another reader clears it.
+        readersWakeAt = std::min(readersWakeAt, next);
+        if (timeoutMs < 0)
+            recordClosed.wait(hold);
+        else if (recordClosed.wait_until(hold, deadline) == std::cv_status::timeout)
+            break;
+    }
     return closedCount >= next;
 }
 
