@@ -180,7 +180,7 @@ else
   fail "logging line unchanged"
 fi
 
-log=LOG/HarborlightLog_$(date +%Y)$(date +%-m)$(date +%-d).log
+log=LOG/HarborlightLog_$(LC_ALL=C date +%Y%-m%-d).log
 mkdir -p DATA && printf '\x89PNG' > DATA/lamp.png
 curl -s --max-time 10 -o /dev/null "http://$host:$port/lamp.png"
 [ -e "$log" ] && fail "an image was logged" || pass "no log line for an image"
