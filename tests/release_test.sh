@@ -33,12 +33,13 @@ cmp "$a/$zip" "$b/$zip" && cmp "$a/SHA256SUMS" "$b/SHA256SUMS" &&
 
 mkdir "$work/unpacked" && cp "$a/SHA256SUMS" "$work/unpacked" &&
   python3 -m zipfile -e "$a/$zip" "$work/unpacked" && cp "$a/$zip" "$work/unpacked"
-(cd "$work/unpacked" && sha256sum --quiet -c SHA256SUMS) && [ "$(wc -l <"$a/SHA256SUMS")" = 5 ] &&
-  pass "SHA256SUMS checks the zip and the four files in it" || fail "SHA256SUMS"
+(cd "$work/unpacked" && sha256sum --quiet -c SHA256SUMS) && [ "$(wc -l <"$a/SHA256SUMS")" = 6 ] &&
+  pass "SHA256SUMS checks the zip and the five files in it" || fail "SHA256SUMS"
 [ "$(python3 -m zipfile -l "$a/$zip" | awk 'NR > 1 { print $1 }' | tr '\n' ' ')" = \
-  "Harborlight.exe harborlight-serve.exe readme.txt qrcodegen-license.txt " ] &&
+  "Harborlight.exe harborlight-serve.exe readme.txt license.txt qrcodegen-license.txt " ] &&
   grep -q "Permission is hereby granted" "$work/unpacked/qrcodegen-license.txt" &&
-  pass "the zip holds the two programs, the guide and the encoder's licence" || fail "the zip's entries"
+  grep -q $'^Copyright (c) [0-9]* The Harborlight developers\r$' "$work/unpacked/license.txt" &&
+  pass "the zip holds the two programs, the guide and both licences" || fail "the zip's entries"
 guide=$work/unpacked/readme.txt
 [ "$(head -c 3 "$guide" | od -An -tx1 | tr -d ' ')" = efbbbf ] && [ "$(grep -c $'[^\r]$' "$guide")" = 0 ] &&
   pass "the guide is UTF-8 with a BOM and CR LF line ends" || fail "the guide's encoding"

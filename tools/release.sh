@@ -1,7 +1,7 @@
 #!/bin/bash
 # Makes the Windows release of the commit checked out: a clean Release build
 # of the Windows preset (static, stripped), packed as
-# dist/Harborlight-<version>-win64.zip with the user's guide, and
+# dist/Harborlight-<version>-win64.zip with the user's guide and the licences, and
 # dist/SHA256SUMS for the zip and each file in it. The same commit gives the
 # same bytes in any folder at any time: the archive's times come from the
 # commit (or from SOURCE_DATE_EPOCH when it is set).
@@ -21,9 +21,9 @@ files=(
   "Harborlight.exe=$build/ui/Harborlight.exe"
   "harborlight-serve.exe=$build/harborlight-serve.exe"
   "readme.txt=docs/guide-ja.txt"
+  "license.txt=$build/license.txt"
   "qrcodegen-license.txt=$build/qrcodegen-license.txt"
 )
-[ -f LICENSE ] && files+=("LICENSE=LICENSE")
 
 for tool in x86_64-w64-mingw32-g++-posix x86_64-w64-mingw32-windres; do
   command -v "$tool" >/dev/null ||
@@ -68,8 +68,9 @@ if ! cmake --preset windows -B "$build" -DBUILD_TESTING=OFF >"$stage/configure.l
 fi
 cmake --build "$build" || fail "the Windows build failed (above); nothing was written to dist/"
 
-# The QR code encoder compiled in is under the MIT licence, whose text goes
-# with every copy: its release's own, with Windows' line ends.
+# Harborlight's own licence and that of the QR code encoder compiled in, both
+# MIT, whose text goes with every copy: with Windows' line ends, for Notepad.
+sed 's/$/\r/' LICENSE >"$build/license.txt"
 qrcodegen_readme=build/third_party/QR-Code-generator-1.8.0/Readme.markdown
 {
   printf 'Harborlight draws the URL as a QR code with the QR Code generator library\n'
