@@ -8,6 +8,21 @@
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 
+case ${1:-} in
+  --help|-h)
+    echo "Usage: tools/run.sh [--headless] [harborlight-serve options]"
+    echo
+    echo "Builds Harborlight and runs it in the current directory, which then holds"
+    echo "DATA/ (the files served) and LOG/. With a display, Harborlight.exe runs under"
+    echo "Wine in a Japanese locale; without one, or with --headless, harborlight-serve,"
+    echo "given the options that follow (its own --help lists them)."
+    echo
+    echo "  --headless  run harborlight-serve even with a display"
+    echo "  --help      show this text"
+    exit 0
+    ;;
+esac
+
 headless=""
 if [ "${1:-}" = "--headless" ]; then
   headless=1

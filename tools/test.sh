@@ -1,7 +1,8 @@
 #!/bin/bash
 # Builds Harborlight natively and for Windows and runs every test: the engine
 # suite natively (plain, ASan+UBSan, TSan), the fuzzers for a bounded time, the
-# same engine suite and the window's tests under Wine, and the end-to-end runs.
+# same engine suite and the window's tests under Wine, the end-to-end runs, and
+# the docs check (tools/check-docs.py, in the native suite as "docs").
 # Installs what is missing first (as root on Debian 12).
 # Usage: tools/test.sh
 set -u
