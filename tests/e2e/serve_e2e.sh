@@ -245,12 +245,12 @@ log_day_last=$(LC_ALL=C date +%Y%-m%-d)
 log=LOG/HarborlightLog_$log_day_last.log
 for day in $(echo "$log_day_first" "$log_day_last" | tr ' ' '\n' | uniq); do
   cat "LOG/HarborlightLog_$day.log"
-done > log.all 2>/dev/null
-if [ -s log.all ]; then
-  lines=$(grep -c . log.all)
-  bad=$(LC_ALL=C grep -cv $'^10\\.231\\.0\\.1 \x81\x46 [A-Z][a-z][a-z] [A-Z][a-z][a-z] [0-3][0-9] [0-2][0-9]:[0-5][0-9]:[0-5][0-9] 20[0-9][0-9]\r$' log.all)
+done > log.out 2>/dev/null
+if [ -s log.out ]; then
+  lines=$(grep -c . log.out)
+  bad=$(LC_ALL=C grep -cv $'^10\\.231\\.0\\.1 \x81\x46 [A-Z][a-z][a-z] [A-Z][a-z][a-z] [0-3][0-9] [0-2][0-9]:[0-5][0-9]:[0-5][0-9] 20[0-9][0-9]\r$' log.out)
   [ "$lines" = 3 ] && [ "$bad" = 0 ] && pass "log has 3 well-formed lines" || fail "log: $lines lines, $bad malformed"
-  other=$(cut -d' ' -f3-6 log.all | LC_ALL=C grep -cv -e "^$log_hour_first" -e "^$log_hour_last")
+  other=$(cut -d' ' -f3-6 log.out | LC_ALL=C grep -cv -e "^$log_hour_first" -e "^$log_hour_last")
   [ "$other" = 0 ] && pass "log lines in Tokyo's local time" ||
     fail "log: $other lines not at $log_hour_first or $log_hour_last (TZ=$TZ)"
 else
