@@ -256,6 +256,12 @@ holder="[(, ]process $app_pid)"
 [ -n "$wine" ] && holder="another program"
 [ $status = 1 ] && grep -q "port $port is held by .*$holder.*: choose another port (--port 8080)" second.err \
   && pass "port taken: exit 1 naming the holder" || fail "port taken gave $status: $(cat second.err)"
+# Another user may not look into root's process: "another program".
+if [ -z "$wine" ]; then
+  timeout 10 setpriv --reuid=65534 --regid=65534 --clear-groups "$serve_path" --port "$port" > user.out 2> user.err
+  grep -q "port $port is held by another program" user.err && pass "port taken, holder not this user's: another program" \
+    || fail "port taken as another user: $(cat user.err)"
+fi
 
 # SIGTERM (Ctrl-C under Wine) stops the server: exit 0, port closed.
 kill -"$stop_signal" "$app_pid"
