@@ -103,9 +103,15 @@ static std::string heldPortText(int port)
                       port, printableName(holder.fileName).c_str(), static_cast<unsigned>(holder.processId), other);
         break;
     case PortHolderKind::Unknown:
-        std::snprintf(text, sizeof text,
-                      "port %d is held by another program: choose another port (--port %d), or end that program",
-                      port, other);
+        // One this user may not look into: its number may still find it.
+        if (holder.processId)
+            std::snprintf(text, sizeof text,
+                          "port %d is held by another program (process %u): choose another port (--port %d), or "
+                          "end that program", port, static_cast<unsigned>(holder.processId), other);
+        else
+            std::snprintf(text, sizeof text,
+                          "port %d is held by another program: choose another port (--port %d), or end that program",
+                          port, other);
         break;
     }
     return text;

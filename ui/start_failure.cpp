@@ -14,11 +14,12 @@ static StartFailureText keptText;
 // A text of the string table, filled in as swprintf fills a format.
 static std::wstring loadedText(UINT id, ...)
 {
-    WCHAR format[WideTextUnits], text[WideTextUnits];
+    // Room for a format and a file name of the longest a folder holds.
+    WCHAR format[WideTextUnits], text[StartFailureUnits];
     LoadStringW(appInstance, id, format, WideTextUnits);
     va_list values;
     va_start(values, id);
-    int length = std::vswprintf(text, WideTextUnits, format, values);
+    int length = std::vswprintf(text, StartFailureUnits, format, values);
     va_end(values);
     return length < 0 ? std::wstring(format) : std::wstring(text);
 }
@@ -59,6 +60,10 @@ static std::wstring heldPortLines(const PortHolder& holder, int otherPort)
         return loadedText(IDS_START_HELD_BY_PROGRAM, name.c_str(), id) + L"\n" +
                loadedText(IDS_START_HELD_REMEDY, otherPort);
     case PortHolderKind::Unknown:
+        // A process this user may not open: its number still finds it in
+        // the Task Manager's details.
+        if (id)
+            return loadedText(IDS_START_HELD_BY_UNNAMED, id) + L"\n" + loadedText(IDS_START_HELD_REMEDY, otherPort);
         break;
     }
     return loadedText(IDS_START_HELD_BY_OTHER) + L"\n" + loadedText(IDS_START_HELD_REMEDY, otherPort);

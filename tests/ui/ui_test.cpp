@@ -319,7 +319,8 @@ TEST(StartFailureText, NamesThePortTheCauseAndWhatToDo)
          "このポート番号は、サーバー.exe（プロセス ID 7004）が使用しています。\n" + other},
         // A process this user may not open, and Wine's owner 0.
         {NetFailure::AddressInUse, StartStep::Bind, WSAEADDRINUSE, 80, true, 7004, "",
-         "このポート番号は、他のアプリケーションが使用しています。\n" + other},
+         "このポート番号は、他のアプリケーション（プロセス ID 7004）が使用しています。タスク マネージャーの"
+         "「詳細」で、この ID のアプリケーションが分かります。\n" + other},
         {NetFailure::AddressInUse, StartStep::Bind, WSAEADDRINUSE, 80, true, 0, "",
          "このポート番号は、他のアプリケーションが使用しています。\n" + other},
         {NetFailure::PermissionDenied, StartStep::Bind, WSAEACCES, 8080, false, 0, "",
