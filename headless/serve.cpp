@@ -79,11 +79,9 @@ static std::string printableName(const std::string& name)
 }
 
 // Who holds the port, and what to do.
-static std::string heldPortText(int port)
+static std::string heldPortText(int port, const PortHolder& holder)
 {
     const int other = port == 8080 ? 8081 : 8080;
-    const PortHolder holder = findPortHolder(serverSettings.localAddress.sin_addr.s_addr,
-                                             static_cast<std::uint16_t>(port));
     char text[512];
     switch (holder.kind) {
     case PortHolderKind::HttpService:
@@ -136,11 +134,15 @@ static std::string startFailureText()
     char text[256];
     switch (failure.reason) {
     case NetFailure::AddressInUse:
-        return heldPortText(port);
+        return heldPortText(port, findPortHolder(serverSettings.localAddress.sin_addr.s_addr, failure.port));
     case NetFailure::PermissionDenied:
 #ifdef _WIN32
-        // Windows has no privileged ports: the port lies in a range it has
-        // reserved, or another program holds it exclusively.
+        // Windows has no privileged ports: another program holds the port
+        // for itself, named when its listener is found, or the port lies in
+        // a range that Windows has reserved, which no table lists.
+        if (const PortHolder holder = findPortHolder(serverSettings.localAddress.sin_addr.s_addr, failure.port);
+            holder.found)
+            return heldPortText(port, holder);
         std::snprintf(text, sizeof text,
                       "port %d is reserved by Windows (Hyper-V, WSL and Docker reserve ranges) or held exclusively "
                       "by another program: choose another port (--port %d)", port, other);

@@ -18,6 +18,7 @@ static bool isHarborlightName(const std::string& name)
 PortHolder decidePortHolder(const PortHolderFacts& facts)
 {
     PortHolder holder;
+    holder.found = facts.found;
     if (!facts.found || facts.processId == 0)
         return holder;
     holder.processId = facts.processId;

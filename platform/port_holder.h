@@ -22,6 +22,7 @@ enum class PortHolderKind {
 };
 
 struct PortHolder {
+    bool found = false;  // a listener holds the port, named or not
     PortHolderKind kind = PortHolderKind::Unknown;
     std::uint32_t processId = 0;
     std::string fileName;  // UTF-8, without its folder; for Harborlight and Program

@@ -79,9 +79,15 @@ StartFailureText startFailureText(const StartFailure& failure, const PortHolder&
         lines = heldPortLines(holder, otherPort);
         break;
     case NetFailure::PermissionDenied:
-        // Windows' answer for a port in a range it has reserved (Hyper-V,
-        // WSL and Docker reserve ranges), or held with SO_EXCLUSIVEADDRUSE.
-        lines = loadedText(IDS_START_RESERVED) + L"\n" + loadedText(IDS_START_RESERVED_REMEDY, otherPort);
+        // Windows' answer for a port that a program holds for itself
+        // (SO_EXCLUSIVEADDRUSE, or any socket of another user), named when
+        // its listener is found; or for a port in a range that Windows has
+        // reserved (Hyper-V, WSL and Docker reserve ranges), which no table
+        // lists.
+        if (holder.found)
+            lines = heldPortLines(holder, otherPort);
+        else
+            lines = loadedText(IDS_START_RESERVED) + L"\n" + loadedText(IDS_START_RESERVED_REMEDY, otherPort);
         break;
     case NetFailure::AddressUnavailable:
         lines = loadedText(IDS_START_NO_ADDRESS) + L"\n" + loadedText(IDS_START_NO_ADDRESS_REMEDY);
@@ -104,7 +110,7 @@ void reportStartFailure(HWND owner)
     if (failure.step == StartStep::None)
         return;
     PortHolder holder;
-    if (failure.reason == NetFailure::AddressInUse)
+    if (failure.reason == NetFailure::AddressInUse || failure.reason == NetFailure::PermissionDenied)
         holder = findPortHolder(serverSettings.localAddress.sin_addr.s_addr, failure.port);
     keptText = startFailureText(failure, holder);
     MessageBoxW(owner, keptText.text, wideText(ConfirmationCaption).text, MB_OK);

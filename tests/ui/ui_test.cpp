@@ -323,6 +323,9 @@ TEST(StartFailureText, NamesThePortTheCauseAndWhatToDo)
          "「詳細」で、この ID のアプリケーションが分かります。\n" + other},
         {NetFailure::AddressInUse, StartStep::Bind, WSAEADDRINUSE, 80, true, 0, "",
          "このポート番号は、他のアプリケーションが使用しています。\n" + other},
+        // Held for itself by a program whose listener is found, or reserved.
+        {NetFailure::PermissionDenied, StartStep::Bind, WSAEACCES, 80, true, 0, "",
+         "このポート番号は、他のアプリケーションが使用しています。\n" + other},
         {NetFailure::PermissionDenied, StartStep::Bind, WSAEACCES, 8080, false, 0, "",
          "このポート番号は、Windows が予約しているか（Hyper-V、WSL、Docker などが範囲で予約します）、"
          "他のアプリケーションが占有しています。\n「ポート番号の変更」で別の番号（例えば 8081）を選んでから、"
