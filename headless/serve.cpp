@@ -3,9 +3,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "headless/request_lines.h"
 #include "platform/console.h"
+#include "platform/port_holder.h"
 #include "platform/reachability.h"
 #include "qr/url_code.h"
 #include "server/server.h"
@@ -63,38 +65,107 @@ static bool readPort(const char* text, int* port)
     return true;
 }
 
-static const char* startFailureText(int result, int port)
+// A program's file name for the terminal: bytes outside printable ASCII
+// as \xNN, as in the request lines.
+static std::string printableName(const std::string& name)
 {
-    static char text[160];
-    if (result == 5)
-        return "the socket layer could not be started";
-    if (result == 3 && !serverSettings.hostIpText)
-        return "this host has no IPv4 address to listen on";
-    if (result == 3) {
-        switch (lastStartFailure()) {
-        case NetFailure::AddressInUse:
-            std::snprintf(text, sizeof text, "port %d is taken by another program", port);
-            return text;
-        case NetFailure::PermissionDenied:
-            if (port < 1024)
-                std::snprintf(text, sizeof text,
-                              "permission denied for port %d: ports below 1024 need root (try --port 8080)", port);
-            else
-                std::snprintf(text, sizeof text, "permission denied for port %d", port);
-            return text;
-        case NetFailure::AddressUnavailable:
-            std::snprintf(text, sizeof text, "the address %s is not available", serverSettings.hostIpText);
-            return text;
-        default:
-            break;
-        }
-        return "the listening socket could not be bound";
+    std::string shown;
+    for (unsigned char c : name) {
+        char escaped[5];
+        std::snprintf(escaped, sizeof escaped, c < 0x20 || c > 0x7E || c == '\\' ? "\\x%02X" : "%c", c);
+        shown += escaped;
     }
-    if (result == 2)
-        return "no socket could be made";
-    if (result == 4)
-        return "the socket could not listen";
-    return "unknown failure";
+    return shown;
+}
+
+// Who holds the port, and what to do.
+static std::string heldPortText(int port, const PortHolder& holder)
+{
+    const int other = port == 8080 ? 8081 : 8080;
+    char text[512];
+    switch (holder.kind) {
+    case PortHolderKind::HttpService:
+        std::snprintf(text, sizeof text,
+                      "port %d is held by Windows' HTTP service (process 4, System: IIS or a program that uses "
+                      "it): choose another port (--port %d), or stop that program", port, other);
+        break;
+    case PortHolderKind::Harborlight:
+        std::snprintf(text, sizeof text,
+                      "port %d is held by another Harborlight (%s, process %u), which may serve another folder: "
+                      "choose another port (--port %d), or end it", port, printableName(holder.fileName).c_str(),
+                      static_cast<unsigned>(holder.processId), other);
+        break;
+    case PortHolderKind::Program:
+        std::snprintf(text, sizeof text,
+                      "port %d is held by %s (process %u): choose another port (--port %d), or end that program",
+                      port, printableName(holder.fileName).c_str(), static_cast<unsigned>(holder.processId), other);
+        break;
+    case PortHolderKind::Unknown:
+        // One this user may not look into: its number may still find it.
+        if (holder.processId)
+            std::snprintf(text, sizeof text,
+                          "port %d is held by another program (process %u): choose another port (--port %d), or "
+                          "end that program", port, static_cast<unsigned>(holder.processId), other);
+        else
+            std::snprintf(text, sizeof text,
+                          "port %d is held by another program: choose another port (--port %d), or end that program",
+                          port, other);
+        break;
+    }
+    return text;
+}
+
+static const char* stepName(StartStep step)
+{
+    switch (step) {
+    case StartStep::SocketLayer: return "starting the socket layer";
+    case StartStep::Socket: return "making the listening socket";
+    case StartStep::Listen: return "listening";
+    case StartStep::Listener: return "starting the listener";
+    default: return "binding the listening socket";
+    }
+}
+
+// Why the start failed and what to do, from the engine's record.
+static std::string startFailureText()
+{
+    const StartFailure failure = lastStartFailure();
+    const int port = failure.port, other = port == 8080 ? 8081 : 8080;
+    char text[256];
+    switch (failure.reason) {
+    case NetFailure::AddressInUse:
+        return heldPortText(port, findPortHolder(serverSettings.localAddress.sin_addr.s_addr, failure.port));
+    case NetFailure::PermissionDenied:
+#ifdef _WIN32
+        // Windows has no privileged ports: another program holds the port
+        // for itself, named when its listener is found, or the port lies in
+        // a range that Windows has reserved, which no table lists.
+        if (const PortHolder holder = findPortHolder(serverSettings.localAddress.sin_addr.s_addr, failure.port);
+            holder.found)
+            return heldPortText(port, holder);
+        std::snprintf(text, sizeof text,
+                      "port %d is reserved by Windows (Hyper-V, WSL and Docker reserve ranges) or held exclusively "
+                      "by another program: choose another port (--port %d)", port, other);
+#else
+        if (port < 1024)
+            std::snprintf(text, sizeof text,
+                          "permission denied for port %d: ports below 1024 need root (try --port %d)", port, other);
+        else
+            std::snprintf(text, sizeof text, "permission denied for port %d: choose another port (--port %d)",
+                          port, other);
+#endif
+        return text;
+    case NetFailure::AddressUnavailable:
+        if (failure.step == StartStep::Address)
+            return "this host has no IPv4 address to listen on: connect it to a network and start again";
+        std::snprintf(text, sizeof text, "the address %s is no longer this host's: start again",
+                      serverSettings.hostIpText);
+        return text;
+    case NetFailure::Other:
+        break;
+    }
+    std::snprintf(text, sizeof text, "%s failed (error %d)", stepName(failure.step), failure.error);
+    return text;
 }
 
 // The half block that shows the modules `top` and `bottom` of one cell, dark
@@ -216,7 +287,7 @@ int main(int argc, char** argv)
 
     int result = startServer(serverSettings);
     if (result != 0) {
-        std::fprintf(stderr, "harborlight-serve: cannot start: %s\n", startFailureText(result, port));
+        std::fprintf(stderr, "harborlight-serve: cannot start: %s\n", startFailureText().c_str());
         return 1;
     }
     char url[32];

@@ -69,6 +69,9 @@ bool netListen(Socket s, int ioTimeoutMs);
 // The port a bound socket ended up on, host byte order (for port 0).
 std::uint16_t netLocalPort(Socket s);
 NetFailure netLastFailure();
+// The system's error number behind netLastFailure, and behind a failed
+// netWakerOpen: WSAGetLastError on Windows, errno elsewhere.
+int netLastError();
 
 // Waits for the next connection, or takes it at once after netWaitReadable
 // has said that the listening socket has one; NoSocket when the call failed

@@ -11,6 +11,27 @@
 // What a screen reader reads for the panel's two buttons
 #define IDS_START_BUTTON_NAME 160
 #define IDS_STOP_BUTTON_NAME 161
+// A start that failed: the port, the cause, what to do; the step's name and
+// the system's error number when no cause has a text of its own
+#define IDS_START_FAILED 170
+#define IDS_START_HELD_BY_HTTP_SERVICE 171
+#define IDS_START_HELD_BY_HARBORLIGHT 172
+#define IDS_START_HELD_BY_PROGRAM 173
+#define IDS_START_HELD_BY_OTHER 174
+#define IDS_START_HELD_REMEDY 175
+#define IDS_START_HTTP_SERVICE_REMEDY 176
+#define IDS_START_RESERVED 177
+#define IDS_START_RESERVED_REMEDY 178
+#define IDS_START_NO_ADDRESS 179
+#define IDS_START_NO_ADDRESS_REMEDY 180
+#define IDS_START_STEP_FAILED 181
+#define IDS_START_OTHER_REMEDY 182
+#define IDS_START_STEP_SOCKET_LAYER 183
+#define IDS_START_STEP_SOCKET 184
+#define IDS_START_STEP_BIND 185
+#define IDS_START_STEP_LISTEN 186
+#define IDS_START_STEP_LISTENER 187
+#define IDS_START_HELD_BY_UNNAMED 188
 
 // Dialogs
 #define IDD_CONTROL_PANEL 101

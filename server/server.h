@@ -65,7 +65,18 @@ int handleRequest();
 // 1 the file opened at once (or no address given), 2 after creating LOG.
 int writeAccessLog(const char* clientAddressText);
 
-// Why the latest failed start failed, for front ends that say so.
-NetFailure lastStartFailure();
+// The step at which a start failed.
+enum class StartStep : std::uint8_t { None, SocketLayer, Address, Socket, Bind, Listen, Listener };
+
+// Why the latest start failed, for the front ends to say so: every failed
+// start records it, and a start that succeeds clears it. The engine only
+// records; the words are the front ends'.
+struct StartFailure {
+    StartStep step = StartStep::None;  // None: no start has failed since the last success
+    NetFailure reason = NetFailure::Other;
+    int error = 0;           // the system's error number (WSAGetLastError, errno); 0 for none
+    std::uint16_t port = 0;  // the port the start asked for
+};
+StartFailure lastStartFailure();
 // The port the running server really listens on (differs from `port` for 0).
 std::uint16_t listeningPort();

@@ -24,7 +24,7 @@ static std::thread listenerThread;
 // answering), and it is left to end on its own.
 constexpr int WakeRepeatMs = 5;
 constexpr int StopWaitMs = 1000;
-static NetFailure startFailure = NetFailure::Other;
+static StartFailure startFailure;
 
 ServerSettings serverSettings{};
 
@@ -53,6 +53,7 @@ int initServer()
 {
     ServerSettings& settings = serverSettings;
     ServerState = Idle;
+    startFailure = StartFailure{};
     if (netStartup(&settings.startupData) != 0)
         return 5;
     setLocalAddress(settings, 80);
@@ -75,9 +76,9 @@ int setPort(int newPort)
     return 0;
 }
 
-static int undoStart(int result, NetFailure failure)
+static int undoStart(int result, StartStep step, NetFailure reason, int error)
 {
-    startFailure = failure;
+    startFailure = {step, reason, error, serverSettings.port};
     if (listenSocket != NoSocket)
         netClose(listenSocket);
     listenSocket = NoSocket;
@@ -89,23 +90,26 @@ int startServer(ServerSettings& settings)
 {
     if (ServerState == Running)
         return 1;
-    if (netStartup(&settings.startupData) != 0)
+    if (int error = netStartup(&settings.startupData)) {
+        // Nothing to undo: the socket layer did not start.
+        startFailure = {StartStep::SocketLayer, NetFailure::Other, error, settings.port};
         return 5;
+    }
     setLocalAddress(settings, settings.port);
     // Without an address there is nothing to bind: 255.255.255.255 is no
     // address of this host, though some socket layers (Wine's) bind it.
     if (!settings.hostIpText)
-        return undoStart(3, NetFailure::AddressUnavailable);
+        return undoStart(3, StartStep::Address, NetFailure::AddressUnavailable, 0);
     listenSocket = netOpenStream();
     if (listenSocket == NoSocket)
-        return undoStart(2, netLastFailure());
+        return undoStart(2, StartStep::Socket, netLastFailure(), netLastError());
     if (!netBind(listenSocket, settings.localAddress))
-        return undoStart(3, netLastFailure());
+        return undoStart(3, StartStep::Bind, netLastFailure(), netLastError());
     if (!netListen(listenSocket, ConnectionTimeoutMs))
-        return undoStart(4, netLastFailure());
+        return undoStart(4, StartStep::Listen, netLastFailure(), netLastError());
     auto run = std::make_shared<ListenerRun>();
     if (!netWakerOpen(&run->waker))
-        return undoStart(2, NetFailure::Other);
+        return undoStart(2, StartStep::Listener, NetFailure::Other, netLastError());
     std::int32_t before = ServerState;
     ServerState = Running;
     // From here the run owns the socket, and the stop closes it.
@@ -124,14 +128,15 @@ int startServer(ServerSettings& settings)
             run->caller = FileCaller{};
             run->ended = true;
         });
-    } catch (const std::system_error&) {
+    } catch (const std::system_error& failure) {
         // Nothing would serve; better to look stopped than to claim to run.
         ServerState = before;
         listenSocket = listenerSocket;
         listenerSocket = NoSocket;
-        return undoStart(2, NetFailure::Other);
+        return undoStart(2, StartStep::Listener, NetFailure::Other, failure.code().value());
     }
     currentRun = std::move(run);
+    startFailure = StartFailure{};
     return 0;
 }
 
@@ -204,7 +209,7 @@ ServerSettings::~ServerSettings()
     ServerState = Stopped;
 }
 
-NetFailure lastStartFailure()
+StartFailure lastStartFailure()
 {
     return startFailure;
 }

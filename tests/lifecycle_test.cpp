@@ -150,9 +150,14 @@ TEST_F(Lifecycle, ATakenPortFailsToBindUntilReleased)
         ASSERT_TRUE(other.held());
         EXPECT_EQ(startServer(serverSettings), 3);
         EXPECT_EQ(ServerState, Idle);
-        EXPECT_EQ(lastStartFailure(), NetFailure::AddressInUse);
+        StartFailure failure = lastStartFailure();
+        EXPECT_EQ(failure.step, StartStep::Bind);
+        EXPECT_EQ(failure.reason, NetFailure::AddressInUse);
+        EXPECT_NE(failure.error, 0);
+        EXPECT_EQ(failure.port, port);
     }
     EXPECT_EQ(startServer(serverSettings), 0);
+    EXPECT_EQ(lastStartFailure().step, StartStep::None);
     expectServing(port);
     EXPECT_EQ(stopServer(serverSettings), 1);
     {

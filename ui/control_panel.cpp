@@ -6,6 +6,7 @@
 #include "resources/resource.h"
 #include "server/server.h"
 #include "ui/display_scale.h"
+#include "ui/start_failure.h"
 #include "ui/status_accessible.h"
 #include "ui/status_display.h"
 
@@ -72,8 +73,10 @@ bool pressPanelButton(int controlId)
     switch (controlId) {
     case IDC_START_BUTTON:
         panelRequest = 1;
-        if (controlPanelSettings)
-            startServer(*controlPanelSettings);
+        // A start refused says why, over the main window, which shows the
+        // stopped state meanwhile.
+        if (controlPanelSettings && startServer(*controlPanelSettings) >= 2)
+            reportStartFailure(GetParent(controlPanel));
         return true;
     case IDC_STOP_BUTTON:
         panelRequest = 2;

@@ -13,6 +13,7 @@
 #include "ui/display_scale.h"
 #include "ui/main_window.h"
 #include "ui/shell_open.h"
+#include "ui/start_failure.h"
 #include "ui/status_accessible.h"
 #include "ui/status_display.h"
 #include "ui/wide_text.h"
@@ -69,6 +70,46 @@ static void makeRoomForCode(HWND dialog, int side)
     SendMessageW(dialog, DM_REPOSITION, 0, 0);
 }
 
+// A note longer than its room takes the room it needs: the controls below
+// it move down, and the dialog grows by as much.
+static void fitNoteToText(HWND dialog)
+{
+    HWND note = GetDlgItem(dialog, IDC_QR_NOTE);
+    WCHAR text[StartFailureUnits];
+    GetWindowTextW(note, text, StartFailureUnits);
+    RECT room, needed;
+    GetClientRect(note, &room);
+    needed = room;
+    HDC dc = GetDC(note);
+    HGDIOBJ font = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(note, WM_GETFONT, 0, 0)));
+    // As the static text itself breaks its lines.
+    DrawTextW(dc, text, -1, &needed, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
+    SelectObject(dc, font);
+    ReleaseDC(note, dc);
+    const int grow = needed.bottom - room.bottom;
+    if (grow <= 0)
+        return;
+    RECT notePlace;
+    GetWindowRect(note, &notePlace);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&notePlace), 2);
+    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        RECT place;
+        GetWindowRect(child, &place);
+        MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&place), 2);
+        if (child == note)
+            place.bottom += grow;
+        else if (place.top >= notePlace.bottom)
+            OffsetRect(&place, 0, grow);
+        else
+            continue;
+        MoveWindow(child, place.left, place.top, place.right - place.left, place.bottom - place.top, FALSE);
+    }
+    RECT frame;
+    GetWindowRect(dialog, &frame);
+    SetWindowPos(dialog, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top + grow,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 // The code, its URL and the line under them, for the server as the status
 // display shows it. Without an address there is no URL: no code and nothing
 // to copy, and the line says why.
@@ -80,10 +121,16 @@ static void fillQrDialog(HWND dialog)
     SetDlgItemTextW(dialog, IDC_QR_URL, wideText(statusUrl).text);
     ShowWindow(GetDlgItem(dialog, IDC_QR_URL), coded ? SW_SHOW : SW_HIDE);
     EnableWindow(GetDlgItem(dialog, IDC_QR_COPY), coded);
-    UINT note = !coded ? IDS_QR_NO_ADDRESS : ServerState == Running ? IDS_QR_RUNNING : IDS_QR_STOPPED;
-    WCHAR text[WideTextUnits];
-    LoadStringW(appInstance, note, text, WideTextUnits);
-    SetDlgItemTextW(dialog, IDC_QR_NOTE, text);
+    // After a failed start, why it failed, until a start succeeds.
+    if (const WCHAR* failure = pendingStartFailure()) {
+        SetDlgItemTextW(dialog, IDC_QR_NOTE, failure);
+        fitNoteToText(dialog);
+    } else {
+        UINT note = !coded ? IDS_QR_NO_ADDRESS : ServerState == Running ? IDS_QR_RUNNING : IDS_QR_STOPPED;
+        WCHAR text[WideTextUnits];
+        LoadStringW(appInstance, note, text, WideTextUnits);
+        SetDlgItemTextW(dialog, IDC_QR_NOTE, text);
+    }
     int modules = dialogCode.size + 2 * QuietZoneModules;
     makeRoomForCode(dialog, coded ? modules * qrModulePixels(windowDpi(dialog)) : 0);
 }

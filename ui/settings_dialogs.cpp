@@ -7,6 +7,7 @@
 #include "resources/resource.h"
 #include "server/server.h"
 #include "ui/main_window.h"
+#include "ui/start_failure.h"
 #include "ui/status_display.h"
 #include "ui/wide_text.h"
 
@@ -60,16 +61,18 @@ void formatPortQuestion(int value, char (&text)[PortMessageBytes])
     std::snprintf(text, sizeof text, PortQuestionFormat, value);
 }
 
-void applyPortChange(int value)
+bool applyPortChange(int value)
 {
     setPort(value);
     // setPort leaves a running server on its old port; a stop and a start
     // move it to the new one.
+    bool restarted = true;
     if (portDialogSettings && ServerState == Running) {
         stopServer(*portDialogSettings);
-        startServer(*portDialogSettings);
+        restarted = startServer(*portDialogSettings) < 2;
     }
     portChanged = 1;
+    return restarted;
 }
 
 // OK: refuse a value out of range, otherwise ask; No and the refusal leave
@@ -91,10 +94,14 @@ static void confirmPortField(HWND dialog)
         return;
     // The dialog closes once this handling returns, after the change.
     EndDialog(dialog, 0);
-    applyPortChange(value);
+    // A restart refused says why over the main window, the dialog being
+    // done.
+    HWND owner = GetWindow(dialog, GW_OWNER);
+    if (!applyPortChange(value))
+        reportStartFailure(owner);
     // The messages that closing the dialog brings the main window come before
     // the flag is raised.
-    wakeForRefresh(GetWindow(dialog, GW_OWNER));
+    wakeForRefresh(owner);
 }
 
 INT_PTR CALLBACK PortDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)

@@ -40,8 +40,8 @@ constexpr int PortMessageBytes = 200;
 void formatPortRefusal(int value, char (&text)[PortMessageBytes]);
 void formatPortQuestion(int value, char (&text)[PortMessageBytes]);
 // After Yes: stores the port, moves a running server onto it (stop, then
-// start), and raises portChanged.
-void applyPortChange(int value);
+// start), and raises portChanged. False when that start failed.
+bool applyPortChange(int value);
 
 // The log dialog's OK: the Shift_JIS question for the given choice, and the
 // change after Yes (logEnabled from logChoice, then logSettingChanged).

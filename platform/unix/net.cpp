@@ -179,6 +179,11 @@ NetFailure netLastFailure()
     }
 }
 
+int netLastError()
+{
+    return lastError;
+}
+
 Socket netAccept(Socket listening, sockaddr_in* peer)
 {
     socklen_t length = sizeof *peer;
@@ -214,6 +219,7 @@ bool netAcceptMayRetryAtOnce()
 bool netWakerOpen(NetWaker* waker)
 {
     waker->handle = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    lastError = waker->handle >= 0 ? 0 : errno;
     return waker->handle >= 0;
 }
 

@@ -233,6 +233,11 @@ NetFailure netLastFailure()
     }
 }
 
+int netLastError()
+{
+    return lastError;
+}
+
 Socket netAccept(Socket listening, sockaddr_in* peer)
 {
     if (woken(listening)) {
@@ -274,6 +279,7 @@ bool netWakerOpen(NetWaker* waker)
     if (s == INVALID_SOCKET || bind(s, reinterpret_cast<sockaddr*>(&self), sizeof self) != 0 ||
         getsockname(s, reinterpret_cast<sockaddr*>(&self), &length) != 0 ||
         connect(s, reinterpret_cast<sockaddr*>(&self), sizeof self) != 0) {
+        lastError = WSAGetLastError();
         if (s != INVALID_SOCKET)
             closesocket(s);
         return false;

@@ -257,10 +257,19 @@ else
   fail "no log file $log"; ls -R LOG >&2
 fi
 
-# A second server on the same port fails with a reason.
+# A second server on the same port fails, naming the first by its program
+# and process (Wine tells no listener's process: "another program").
 serve --port "$port" > second.out 2> second.err; status=$?
-[ $status = 1 ] && grep -q "port $port is taken" second.err && pass "port taken: exit 1 with reason" \
-  || fail "port taken gave $status: $(cat second.err)"
+holder="[(, ]process $app_pid)"
+[ -n "$wine" ] && holder="another program"
+[ $status = 1 ] && grep -q "port $port is held by .*$holder.*: choose another port (--port 8080)" second.err \
+  && pass "port taken: exit 1 naming the holder" || fail "port taken gave $status: $(cat second.err)"
+# Another user may not look into root's process: "another program".
+if [ -z "$wine" ]; then
+  timeout 10 setpriv --reuid=65534 --regid=65534 --clear-groups "$serve_path" --port "$port" > user.out 2> user.err
+  grep -q "port $port is held by another program" user.err && pass "port taken, holder not this user's: another program" \
+    || fail "port taken as another user: $(cat user.err)"
+fi
 
 # SIGTERM (Ctrl-C under Wine) stops the server: exit 0, port closed.
 kill -"$stop_signal" "$app_pid"

@@ -133,16 +133,7 @@ TEST_F(MainWindowTest, QrDialogSaysWhatKeepsAPhoneOutAtTheDisplayScale)
             for (const char* word : c.words)
                 EXPECT_NE(textOf(line).find(sjis(word)), std::string::npos) << word;
             // All of it within the line's room, and the dialog as large as before.
-            wchar_t text[512];
-            GetWindowTextW(line, text, 512);
-            RECT room, needed;
-            GetClientRect(line, &room);
-            needed = room;
-            HDC dc = GetDC(line);
-            SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(line, WM_GETFONT, 0, 0)));
-            DrawTextW(dc, text, -1, &needed, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
-            ReleaseDC(line, dc);
-            EXPECT_LE(needed.bottom, room.bottom);
+            EXPECT_TRUE(textFitsIn(line));
             GetWindowRect(box, &after);
             EXPECT_TRUE(EqualRect(&before, &after));
             const bool network = c.finding == ReachFinding::PublicNetwork;

@@ -461,9 +461,17 @@ TEST_F(SettingsDialogTest, TakenPortLeavesTheServerStoppedAndShowsIt)
             typePort(dialog, "8082");
             click(dialog, IDOK);
         })
-        .then([](HWND question) { click(question, IDYES); });
+        .then([](HWND question) { click(question, IDYES); })
+        .then([this](HWND failure) {
+            EXPECT_EQ(GetWindow(failure, GW_OWNER), app.mainWindow);
+            click(failure, IDOK);
+        });
     openPortDialog();
 
+    // The restart refused says why, over the main window.
+    ASSERT_EQ(script.seen().size(), 3u);
+    EXPECT_EQ(script.seen()[2].caption, sjis(Caption));
+    EXPECT_EQ(script.seen()[2].text.find(sjis("ポート番号[ 8082 ]で、ＷＥＢサーバーを開始できませんでした。\n")), 0u);
     EXPECT_EQ(ServerState.load(), Stopped);
     EXPECT_EQ(serverSettings.port, 8082);
     EXPECT_EQ(fetch(80), "");

@@ -52,6 +52,20 @@ std::string textOf(HWND window)
     return text;
 }
 
+bool textFitsIn(HWND control)
+{
+    wchar_t text[1024];
+    GetWindowTextW(control, text, 1024);
+    RECT room, needed;
+    GetClientRect(control, &room);
+    needed = room;
+    HDC dc = GetDC(control);
+    SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
+    DrawTextW(dc, text, -1, &needed, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
+    ReleaseDC(control, dc);
+    return needed.bottom <= room.bottom;
+}
+
 namespace {
 thread_local DialogScript* currentScript = nullptr;
 

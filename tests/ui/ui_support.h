@@ -30,6 +30,10 @@ UINT screenDpi();
 // and given in code page 932.
 std::string textOf(HWND window);
 
+// Whether a static text's whole text lies within its room, broken into lines
+// as the control breaks it.
+bool textFitsIn(HWND control);
+
 // A window's client area as a screen reader gets it, through the call that
 // one in another process makes (released by the caller; null if none), and
 // the name and role of the object itself (CHILDID_SELF) or of its child.

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "resources/resource.h"
 #include "server/server.h"
 #include "ui/main_window.h"
+#include "ui/start_failure.h"
 #include "ui/status_display.h"
 #include "main_window_test.h"
 
@@ -23,33 +25,59 @@ namespace {
 
 const char* const ConfirmCaption = "確認メッセージ";
 
-// A socket holding the port the server wants, as another program would.
-struct PortHolder {
-    SOCKET s = INVALID_SOCKET;
-    PortHolder()
+bool answersOnPort(std::uint16_t port);
+
+// A native program holding the server's port, as another web server on the
+// same machine would (Wine runs a Unix program as it is, and tells nothing
+// of its process). It ends at the first connection, or after a minute.
+struct NativePortHolder {
+    explicit NativePortHolder(std::uint16_t port) : port(port)
+    {
+        std::wstring command = L"/usr/bin/python3 -c \"import socket; s = socket.socket(); "
+                               L"s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1); s.bind(('0.0.0.0', " +
+                               std::to_wstring(port) + L")); s.listen(1); s.settimeout(60); s.accept()\"";
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process;
+        if (CreateProcessW(L"Z:\\usr\\bin\\python3", &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                           &startup, &process)) {
+            CloseHandle(process.hThread);
+            CloseHandle(process.hProcess);
+        }
+        for (int waited = 0; waited < 10000 && !held(); waited += 20)
+            Sleep(20);
+    }
+    ~NativePortHolder()
+    {
+        // Its connection ends it; the port is free once it has gone.
+        answersOnPort(port);
+        for (int waited = 0; waited < 10000 && held(); waited += 20)
+            Sleep(20);
+    }
+    // Whether a bind of the port is refused as in use.
+    bool held() const
     {
         WSADATA data;
         WSAStartup(MAKEWORD(2, 2), &data);
-        s = socket(AF_INET, SOCK_STREAM, 0);
+        SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address = serverSettings.localAddress;
-        address.sin_port = htons(serverSettings.port);
-        bound = bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-                listen(s, 1) == 0;
-    }
-    ~PortHolder()
-    {
+        address.sin_port = htons(port);
+        bool refused = bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 &&
+                       WSAGetLastError() == WSAEADDRINUSE;
         closesocket(s);
         WSACleanup();
+        return refused;
     }
-    bool bound = false;
+    std::uint16_t port;
 };
 
-bool answersOnPort()
+bool answersOnPort(std::uint16_t port)
 {
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
     SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address = serverSettings.localAddress;
+    address.sin_port = htons(port);
     bool connected = connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     closesocket(s);
     WSACleanup();
@@ -161,7 +189,7 @@ TEST_F(MainWindowTest, StartAndStopButtonsRefreshAtTheNextMessage)
     EXPECT_EQ(panelRequest, 0);
     expectRunningTexts();
     EXPECT_TRUE(repaintRequested());
-    EXPECT_TRUE(answersOnPort());
+    EXPECT_TRUE(answersOnPort(80));
 
     // Start again while running: nothing happens to the server, the flag is set.
     SendMessageW(app.button(IDC_START_BUTTON), BM_CLICK, 0, 0);
@@ -178,7 +206,7 @@ TEST_F(MainWindowTest, StartAndStopButtonsRefreshAtTheNextMessage)
     EXPECT_EQ(panelRequest, 0);
     expectStoppedTexts();
     EXPECT_EQ(std::string(statusTexts.portLine), sjis("Ｗｅｂサーバーのポート番号は [ 80 ] です。"));
-    EXPECT_FALSE(answersOnPort());
+    EXPECT_FALSE(answersOnPort(80));
 }
 
 TEST_F(MainWindowTest, ButtonPressedFromKeyboardRefreshesWithoutFurtherInput)
@@ -219,18 +247,101 @@ TEST_F(MainWindowTest, FileMenuStartsAndStopsFromTheKeyboard)
     chooseMenuItem(app, 'F', 'T');
     EXPECT_EQ(ServerState.load(), Stopped);
     expectStoppedTexts();
-    EXPECT_FALSE(answersOnPort());
+    EXPECT_FALSE(answersOnPort(80));
 }
 
-TEST_F(MainWindowTest, FailedStartShowsStopped)
+TEST_F(MainWindowTest, FailedStartSaysWhyAndShowsStopped)
 {
-    PortHolder holder;
-    ASSERT_TRUE(holder.bound);
+    const std::string why = sjis(
+        "ポート番号[ 80 ]で、ＷＥＢサーバーを開始できませんでした。\n"
+        "このポート番号は、他のアプリケーションが使用しています。\n"
+        "「ポート番号の変更」で別の番号（例えば 8080）を選ぶか、そのアプリケーションを終了してから、"
+        "もう一度▲ボタンで開始して下さい。");
+    auto qrNote = [this](const std::function<void(HWND)>& check) {
+        DialogScript script;
+        script.then([&](HWND box) {
+            check(GetDlgItem(box, IDC_QR_NOTE));
+            click(box, IDOK);
+        });
+        SendMessageW(app.mainWindow, WM_COMMAND, IDM_SHOW_QR, 0);
+    };
+    {
+        NativePortHolder holder(80);
+        ASSERT_TRUE(holder.held());
+        // The panel's button, then the File menu's item.
+        for (auto start : {+[](App& a) { SendMessageW(a.button(IDC_START_BUTTON), BM_CLICK, 0, 0); },
+                           +[](App& a) { SendMessageW(a.mainWindow, WM_COMMAND, IDM_START_SERVER, 0); }}) {
+            DialogScript script;
+            script.then([this](HWND box) {
+                // Behind the box, the display already shows the stopped state.
+                expectStoppedTexts();
+                click(box, IDOK);
+            });
+            start(app);
+            ASSERT_EQ(script.seen().size(), 1u);
+            EXPECT_EQ(script.seen()[0].caption, sjis(ConfirmCaption));
+            EXPECT_EQ(script.seen()[0].text, why);
+            EXPECT_EQ(ServerState.load(), Idle);
+            app.nextMessage();
+            expectStoppedTexts();
+            EXPECT_EQ(panelRequest, 0);
+        }
+        qrNote([&](HWND note) {
+            EXPECT_EQ(textOf(note), why);
+            EXPECT_TRUE(textFitsIn(note));
+        });
+    }
+    // Once a start succeeds, the note is the usual one again.
     SendMessageW(app.button(IDC_START_BUTTON), BM_CLICK, 0, 0);
-    EXPECT_EQ(ServerState.load(), Idle);
-    app.nextMessage();
-    expectStoppedTexts();
-    EXPECT_EQ(panelRequest, 0);
+    ASSERT_EQ(ServerState.load(), Running);
+    SendMessageW(app.button(IDC_STOP_BUTTON), BM_CLICK, 0, 0);
+    qrNote([](HWND note) { EXPECT_EQ(textOf(note).find(sjis("ＷＥＢサーバーは停止しています。")), 0u); });
+}
+
+// The box's text for each cause, with the holder as the system's facts tell
+// it: the port, the cause and what to do, a line each.
+TEST(StartFailureText, NamesThePortTheCauseAndWhatToDo)
+{
+    const std::string other = "「ポート番号の変更」で別の番号（例えば 8080）を選ぶか、そのアプリケーションを終了してから、"
+                              "もう一度▲ボタンで開始して下さい。";
+    struct Case { NetFailure reason; StartStep step; int error; std::uint16_t port; bool found;
+                  std::uint32_t process; const char* path; std::string lines; };
+    const Case cases[] = {
+        {NetFailure::AddressInUse, StartStep::Bind, WSAEADDRINUSE, 80, true, 4, "",
+         "このポート番号は、Windows の HTTP サービス（プロセス ID 4 の「System」）が使用しています。IIS や、"
+         "HTTP サービスを使うアプリケーションが受け付けているポート番号です。\n「ポート番号の変更」で別の番号"
+         "（例えば 8080）を選ぶか、IIS など HTTP サービスを使うアプリケーションを停止してから、もう一度▲ボタンで"
+         "開始して下さい。"},
+        {NetFailure::AddressInUse, StartStep::Bind, WSAEADDRINUSE, 80, true, 5120, "C:\\Users\\Hana\\HARBORLIGHT.EXE",
+         "このポート番号は、別に起動している Harborlight（HARBORLIGHT.EXE、プロセス ID 5120）が使用しています。"
+         "別のフォルダーを公開しているかもしれません。\n" + other},
+        {NetFailure::AddressInUse, StartStep::Bind, WSAEADDRINUSE, 80, true, 7004, "C:\\ツール\\サーバー.exe",
+         "このポート番号は、サーバー.exe（プロセス ID 7004）が使用しています。\n" + other},
+        // A process this user may not open, and Wine's owner 0.
+        {NetFailure::AddressInUse, StartStep::Bind, WSAEADDRINUSE, 80, true, 7004, "",
+         "このポート番号は、他のアプリケーション（プロセス ID 7004）が使用しています。タスク マネージャーの"
+         "「詳細」で、この ID のアプリケーションが分かります。\n" + other},
+        {NetFailure::AddressInUse, StartStep::Bind, WSAEADDRINUSE, 80, true, 0, "",
+         "このポート番号は、他のアプリケーションが使用しています。\n" + other},
+        // Held for itself by a program whose listener is found, or reserved.
+        {NetFailure::PermissionDenied, StartStep::Bind, WSAEACCES, 80, true, 0, "",
+         "このポート番号は、他のアプリケーションが使用しています。\n" + other},
+        {NetFailure::PermissionDenied, StartStep::Bind, WSAEACCES, 8080, false, 0, "",
+         "このポート番号は、Windows が予約しているか（Hyper-V、WSL、Docker などが範囲で予約します）、"
+         "他のアプリケーションが占有しています。\n「ポート番号の変更」で別の番号（例えば 8081）を選んでから、"
+         "もう一度▲ボタンで開始して下さい。"},
+        {NetFailure::AddressUnavailable, StartStep::Address, 0, 80, false, 0, "",
+         "このパソコンのＩＰアドレスが見つかりません。\nネットワークにつないでから、もう一度▲ボタンで開始して下さい。"},
+        {NetFailure::Other, StartStep::Listen, WSAENOBUFS, 80, false, 0, "",
+         "接続の待ち受けに失敗しました（エラー番号 10055）。\n少し待ってから、もう一度▲ボタンで開始して下さい。"},
+    };
+    for (const Case& c : cases) {
+        const std::string expected = "ポート番号[ " + std::to_string(c.port) +
+                                     " ]で、ＷＥＢサーバーを開始できませんでした。\n" + c.lines;
+        const StartFailure failure{c.step, c.reason, c.error, c.port};
+        const PortHolderFacts facts{c.found, c.process, c.path};
+        EXPECT_EQ(startFailureText(failure, decidePortHolder(facts)).text, utf16(expected));
+    }
 }
 
 // The child ids of the main window's EVENT_OBJECT_NAMECHANGE, as a screen
@@ -388,7 +499,7 @@ TEST_F(MainWindowTest, QuitConfirmationNoKeepsEverything)
     EXPECT_TRUE(IsWindow(app.mainWindow));
     EXPECT_TRUE(app.pump()) << "no quit message after No";
     EXPECT_EQ(ServerState.load(), Running);
-    EXPECT_TRUE(answersOnPort());
+    EXPECT_TRUE(answersOnPort(80));
 }
 
 TEST_F(MainWindowTest, QuitConfirmationYesEndsTheLoopWithZero)
