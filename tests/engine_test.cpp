@@ -63,62 +63,42 @@ ReachFacts factsOf(NetworkCategory category, const FirewallProfile& profile, con
     return facts;
 }
 
+// `rule` with one condition changed.
+template <class Field, class Value>
+FirewallRule with(FirewallRule rule, Field FirewallRule::*field, Value value)
+{
+    rule.*field = value;
+    return rule;
+}
+
 TEST(DecideReachFinding, TheFirstFindingThatHoldsAndNoneFromUnknownFacts)
 {
     using F = ReachFinding;
-    constexpr unsigned All = 0x7FFFFFFF;
+    using R = FirewallRule;
     const Known Y = Known::Yes, N = Known::No, U = Known::Unknown;
     // Enabled, blocks all inbound, allows inbound by default, notifications off.
     const FirewallProfile on{Y, N, N, N}, off{N, U, U, U}, blocksAll{Y, Y, N, N}, open{Y, N, Y, N}, quiet{Y, N, N, Y};
     FirewallRule allow;
-    allow.profiles = All;
+    allow.profiles = 0x7FFFFFFF;
     allow.application = L"C:\\Users\\zo\u00eb\\Harborlight.exe";
     allow.protocol = ProtocolTcp;
-    allow.localPorts = L"*";
     FirewallRule block = allow, otherProgram = allow, otherPort = allow, privateOnly = allow, caseOf = allow,
-                 inHome = allow, disabled = allow, udp = allow, inList = allow, outbound = allow, disabledBlock = allow,
-                 longPrefix = allow, publicBlock = allow, portAllow = allow, portBlock = allow, service = allow,
-                 package = allow;
-    block.allow = publicBlock.allow = portBlock.allow = service.allow = package.allow = false;
+                 inHome = allow, disabled = allow, udp = allow, inList = allow, outbound = allow, disabledBlock = allow;
+    block.allow = false;
     otherProgram.application = L"C:\\Users\\zo\u00eb\\other.exe";
     otherPort.localPorts = L"80,443";
     privateOnly.profiles = ProfilePrivate;
-    publicBlock.profiles = ProfilePublic;
     // The first and last letters of ASCII, and one beyond it, in another case.
     caseOf.application = L"c:\\users\\ZO\u00cb\\hArborlight.EXE";
     inHome.application = L"%USERPROFILE%\\Harborlight.exe";
-    longPrefix.application = L"\\\\?\\C:\\Users\\zo\u00eb\\Harborlight.exe";
     disabled.enabled = false;
     udp.protocol = 17;
     inList.localPorts = L"RPC, 80, 8000-8100";
     outbound.inbound = false;
     disabledBlock.allow = disabledBlock.enabled = false;
-    portAllow.application = portBlock.application = service.application = package.application = L"";
-    portAllow.localPorts = L"80, 8080";
-    portBlock.localPorts = L"8080";
-    service.service = L"Dnscache";
-    package.package = L"S-1-15-2-1";
-    // A block rule of each scope: the phone's subnet, or addresses it is not on.
-    auto blockWith = [&](std::wstring FirewallRule::*field, const wchar_t* value) {
-        FirewallRule scoped = block;
-        scoped.*field = value;
-        return scoped;
-    };
-    const FirewallRule localSubnet = blockWith(&FirewallRule::remoteAddresses, L"localsubnet");
-    const FirewallRule otherRemote = blockWith(&FirewallRule::remoteAddresses, L"10.9.9.9/255.255.255.255");
-    const FirewallRule remotePort = blockWith(&FirewallRule::remotePorts, L"5000");
-    const FirewallRule ours1 = blockWith(&FirewallRule::localAddresses, L"10.231.0.5/255.255.255.255");
-    const FirewallRule ours2 = blockWith(&FirewallRule::localAddresses, L"192.168.1.0/24, 10.231.0.5-10.231.0.9");
-    const FirewallRule ours3 = blockWith(&FirewallRule::localAddresses, L"10.231.0.4/31");
-    const FirewallRule notOurs = blockWith(&FirewallRule::localAddresses, L"10.231.1.0/255.255.255.0,10.231.0.6/31,10.231.0.1-10.231.0.4,fe80::1");
-    const FirewallRule wireless = blockWith(&FirewallRule::interfaceTypes, L"LAN, wireless");
-    const FirewallRule lan = blockWith(&FirewallRule::interfaceTypes, L"Lan");
-    const FirewallRule remoteAccess = blockWith(&FirewallRule::interfaceTypes, L"RemoteAccess");
-    FirewallRule listed = block;
-    listed.interfacesListed = true;
-    listed.interfaceTypes = L"all";
-    FirewallRule otherRemoteAllow = allow;
-    otherRemoteAllow.remoteAddresses = L"10.9.9.9";
+    const R publicBlock = with(block, &R::profiles, ProfilePublic), portBlock = with(block, &R::application, L"");
+    const R portAllow = with(with(allow, &R::application, L""), &R::localPorts, L"80, 8080");
+    const R elsewhere = with(allow, &R::remoteAddresses, L"10.9.9.9");
     struct Case {
         const char* name;
         NetworkCategory category;
@@ -126,7 +106,6 @@ TEST(DecideReachFinding, TheFirstFindingThatHoldsAndNoneFromUnknownFacts)
         std::vector<FirewallRule> rules;
         F finding;
         bool rulesRead = true;
-        AdapterKind adapter = AdapterKind::Wifi;
     };
     using C = NetworkCategory;
     const Case cases[] = {
@@ -144,50 +123,69 @@ TEST(DecideReachFinding, TheFirstFindingThatHoldsAndNoneFromUnknownFacts)
         {"public, no rule", C::Public, on, {otherProgram}, F::PublicNetwork},
         {"public, allowed", C::Public, on, {allow}, F::NothingFound},
         {"public, the port allowed", C::Public, on, {portAllow}, F::NothingFound},
-        {"public, allowed from elsewhere", C::Public, on, {otherRemoteAllow}, F::Unknown},
+        {"public, allowed from elsewhere", C::Public, on, {elsewhere}, F::Unknown},
         {"public, the firewall lets all in", C::Public, open, {}, F::NothingFound},
         {"public, the rules unread", C::Public, on, {}, F::Unknown, false},
         {"no rule at all", C::Private, on, {otherProgram}, F::NoRuleYet},
         {"no rule, and no prompt", C::Private, quiet, {otherProgram}, F::NoRuleNoPrompt},
         {"no rule, the port allowed", C::Private, quiet, {portAllow}, F::NothingFound},
+        {"no rule, the port maybe blocked", C::Private, on, {otherProgram, with(portBlock, &R::remotePorts, L"5000")},
+         F::Unknown},
         {"only an outbound rule", C::Private, on, {outbound}, F::NoRuleYet},
         {"allowed", C::Private, on, {allow}, F::NothingFound},
         {"the path in another case", C::Private, on, {caseOf}, F::NothingFound},
         {"the path under %USERPROFILE%", C::Private, on, {inHome}, F::NothingFound},
-        {"the path with \\\\?\\", C::Private, on, {longPrefix}, F::NothingFound},
+        {"the path with \\\\?\\", C::Private, on, {with(allow, &R::application, L"\\\\?\\" + allow.application)},
+         F::NothingFound},
         {"the port in a list", C::Private, on, {inList}, F::NothingFound},
         {"allowed on another port", C::Private, on, {otherPort}, F::Unknown},
         {"allowed on another profile", C::Domain, on, {privateOnly}, F::Unknown},
         {"allowed by a disabled rule", C::Private, on, {disabled}, F::Unknown},
         {"allowed for UDP", C::Private, on, {udp}, F::Unknown},
         {"a disabled block rule", C::Private, on, {allow, disabledBlock}, F::NothingFound},
-        {"a service's and a package's block rules", C::Private, on, {allow, service, package}, F::NothingFound},
-        {"a block rule on the local subnet", C::Private, on, {allow, localSubnet}, F::BlockRule},
-        {"a block rule from elsewhere", C::Private, on, {allow, otherRemote}, F::Unknown},
-        {"a block rule from one remote port", C::Private, on, {allow, remotePort}, F::Unknown},
-        {"a block rule on this address", C::Private, on, {allow, ours1}, F::BlockRule},
-        {"a block rule on a range of it", C::Private, on, {allow, ours2}, F::BlockRule},
-        {"a block rule on its subnet", C::Private, on, {allow, ours3}, F::BlockRule},
-        {"a block rule on other addresses", C::Private, on, {allow, notOurs}, F::Unknown},
-        {"a block rule on Wi-Fi", C::Private, on, {allow, wireless}, F::BlockRule},
-        {"a block rule on Ethernet", C::Private, on, {allow, lan}, F::NothingFound},
-        {"a block rule on Ethernet, this one", C::Private, on, {allow, lan}, F::BlockRule, true, AdapterKind::Ethernet},
-        {"a block rule on Ethernet, the kind unknown", C::Private, on, {allow, lan}, F::Unknown, true, AdapterKind::Unknown},
-        {"a block rule on remote access", C::Private, on, {allow, remoteAccess}, F::NothingFound, true, AdapterKind::Ethernet},
-        {"a block rule on named adapters", C::Private, on, {allow, listed}, F::Unknown},
+        {"a service's and a package's block rules", C::Private, on,
+         {allow, with(portBlock, &R::service, L"Dnscache"), with(portBlock, &R::package, L"S-1-15-2-1")},
+         F::NothingFound},
+        {"a block rule on named adapters", C::Private, on, {allow, with(block, &R::interfacesListed, true)}, F::Unknown},
         {"the firewall off", C::Domain, off, {}, F::NothingFound},
         {"every fact unknown", C::Unknown, FirewallProfile{}, {}, F::Unknown, false},
     };
     for (const Case& c : cases) {
         ReachFacts facts = factsOf(c.category, c.profile, c.rules);
         facts.rulesRead = c.rulesRead;
-        facts.adapter = c.adapter;
         EXPECT_EQ(decideReachFinding(facts, 8080, expandUserProfile), c.finding) << c.name;
+    }
+    // A block rule beside an allow rule, of each scope: the phone's and the
+    // server's, others that cannot be judged, and adapters of other kinds.
+    struct Scope { std::wstring R::*field; const wchar_t* value; F finding; AdapterKind adapter = AdapterKind::Wifi; };
+    for (const Scope& s : {Scope{&R::remoteAddresses, L"localsubnet", F::BlockRule},
+                           Scope{&R::remoteAddresses, L"10.9.9.9/255.255.255.255", F::Unknown},
+                           Scope{&R::remotePorts, L"5000", F::Unknown},
+                           Scope{&R::localAddresses, L"10.231.0.5/255.255.255.255", F::BlockRule},
+                           Scope{&R::localAddresses, L"192.168.1.0/24, 10.231.0.5-10.231.0.5", F::BlockRule},
+                           Scope{&R::localAddresses, L"10.231.0.4/31", F::BlockRule},
+                           Scope{&R::localAddresses,
+                                 L"10.231.1.0/255.255.255.0,10.231.0.6/31,10.231.0.1-10.231.0.4,10.231.0.7,"
+                                 L"10.231.0.5.1,10.231.0.5/x,::1",
+                                 F::Unknown},
+                           Scope{&R::interfaceTypes, L"LAN, wireless", F::BlockRule},
+                           Scope{&R::interfaceTypes, L"Lan", F::NothingFound},
+                           Scope{&R::interfaceTypes, L"Lan", F::BlockRule, AdapterKind::Ethernet},
+                           Scope{&R::interfaceTypes, L"Lan", F::Unknown, AdapterKind::Unknown},
+                           Scope{&R::interfaceTypes, L"RemoteAccess", F::NothingFound, AdapterKind::Ethernet},
+                           Scope{&R::interfaceTypes, L"all", F::BlockRule, AdapterKind::Other}}) {
+        ReachFacts facts = factsOf(C::Private, on, {allow, with(block, s.field, s.value)});
+        facts.adapter = s.adapter;
+        EXPECT_EQ(decideReachFinding(facts, 8080, expandUserProfile), s.finding) << s.value;
     }
     // The profiles in use, when the network's type is unknown: each one listed.
     ReachFacts facts = factsOf(NetworkCategory::Unknown, on, {allow, publicBlock});
     facts.currentProfiles = ProfilePrivate | ProfilePublic;
     EXPECT_EQ(decideReachFinding(facts, 8080, expandUserProfile), F::Unknown);
+    facts.rules = {otherProgram};
+    facts.currentProfiles = ProfileDomain | ProfilePublic;
+    facts.profiles[0] = off;
+    EXPECT_EQ(decideReachFinding(facts, 8080, expandUserProfile), F::NoRuleYet);
     facts.rules = {};
     facts.currentProfiles = ProfilePrivate | ProfileDomain;
     facts.profiles[0] = off;
@@ -198,11 +196,10 @@ TEST(DecideReachFinding, TheFirstFindingThatHoldsAndNoneFromUnknownFacts)
     facts.rulesRead = false;
     EXPECT_EQ(decideReachFinding(facts, 8080, expandUserProfile), F::UfwEnabled);
     // LocalPorts as rules give them: blanks around items, empty items, keywords.
-    struct Ports { const wchar_t* ports; bool included; };
-    for (const Ports& p : {Ports{L" 8080 ", true}, Ports{L"80 , 8000 - 8100", true}, Ports{L"80,,443", false},
-                           Ports{L"80, ,443", false}, Ports{L"8080x", false}, Ports{L"80a-8090", false}, Ports{L"-8090", false},
-                           Ports{L"8081-8090", false}, Ports{L" * ", true}, Ports{L"", true}})
-        EXPECT_EQ(portsInclude(p.ports, 8080), p.included) << p.ports;
+    for (const auto& p : {std::pair{L" 8080 ", true}, {L"80 , 7999 - 8100", true}, {L"80,,443", false},
+                          {L"80, ,443", false}, {L"8080x", false}, {L"80a-8090", false}, {L"-8090", false},
+                          {L"8081-8090", false}, {L"8080-8080", true}, {L" * ", true}, {L"", true}})
+        EXPECT_EQ(portsInclude(p.first, 8080), p.second) << p.first;
 }
 
 #ifdef _WIN32
@@ -210,33 +207,21 @@ TEST(DecideReachFinding, TheFirstFindingThatHoldsAndNoneFromUnknownFacts)
 // it was started by its 8.3 short one, or the other way round.
 TEST(DecideReachFinding, TheProgramByItsShortAndLongPaths)
 {
-    wchar_t temp[MAX_PATH];
-    ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
-    const std::wstring folder = std::wstring(temp) + L"Harborlight Programs";
-    const std::wstring program = folder + L"\\Harborlight Server.exe";
-    CreateDirectoryW(folder.c_str(), nullptr);
+    wchar_t temp[MAX_PATH], shortPath[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring program = std::wstring(temp) + L"Harborlight Server.exe";
     CloseHandle(CreateFileW(program.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    wchar_t shortPath[MAX_PATH];
-    ASSERT_GT(GetShortPathNameW(program.c_str(), shortPath, MAX_PATH), 0u);
-    if (program == shortPath)
-        GTEST_SKIP() << "no 8.3 names on this volume";
-    const FirewallProfile on{Known::Yes, Known::No, Known::No, Known::No};
-    struct Case { std::wstring started, named; };
-    for (const Case& c : {Case{shortPath, program}, Case{program, shortPath},
-                          Case{L"\\\\?\\" + std::wstring(shortPath), program}}) {
-        FirewallRule allow;
-        allow.profiles = ProfilePrivate;
-        allow.application = c.named;
-        ReachFacts facts;
-        facts.category = NetworkCategory::Private;
-        facts.profiles[1] = on;
-        facts.rulesRead = true;
-        facts.rules = {allow};
-        facts.program = c.started;
+    GetShortPathNameW(program.c_str(), shortPath, MAX_PATH);
+    EXPECT_NE(program, shortPath) << "no 8.3 names on this volume";
+    for (const auto& [started, named] : {std::pair<std::wstring, std::wstring>{shortPath, program},
+                                         {program, shortPath}, {L"\\\\?\\" + std::wstring(shortPath), program}}) {
+        ReachFacts facts = factsOf(NetworkCategory::Private, {Known::Yes, Known::No, Known::No, Known::No},
+                                   {with(with(FirewallRule{}, &FirewallRule::application, named),
+                                         &FirewallRule::profiles, ProfilePrivate)});
+        facts.program = started;
         EXPECT_EQ(decideReachFinding(facts, 8080, expandProgramPath), ReachFinding::NothingFound);
     }
     DeleteFileW(program.c_str());
-    RemoveDirectoryW(folder.c_str());
 }
 #endif
 

@@ -297,21 +297,16 @@ LRESULT CALLBACK bareStatusProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
 TEST_F(MainWindowTest, ScreenReaderReachesTheLastLineWithoutAChildWindow)
 {
-    WNDCLASSW kind = {};
-    kind.lpfnWndProc = bareStatusProc;
-    kind.lpszClassName = L"HarborlightBareStatus";
+    WNDCLASSW kind = {0, bareStatusProc, 0, 0, nullptr, nullptr, nullptr, nullptr, nullptr, L"HarborlightBare"};
     RegisterClassW(&kind);
-    HWND bare = CreateWindowExW(0, kind.lpszClassName, L"", WS_OVERLAPPED, 0, 0, 100, 100, nullptr, nullptr,
-                                nullptr, nullptr);
+    HWND bare = CreateWindowExW(0, kind.lpszClassName, L"", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
     IAccessible* client = accessibleObject(bare);
     ASSERT_TRUE(client);
     VARIANT last;
-    VariantInit(&last);
     EXPECT_EQ(client->accNavigate(NAVDIR_LASTCHILD, childId(CHILDID_SELF), &last), S_OK);
     EXPECT_TRUE(last.vt == VT_I4 && last.lVal == 5);
     client->Release();
     DestroyWindow(bare);
-    UnregisterClassW(kind.lpszClassName, nullptr);
 }
 
 TEST_F(MainWindowTest, ScreenReaderFindsTheLinesWherePaintedAtTheDisplayScale)
