@@ -209,7 +209,9 @@ struct Facts {
         const Known adapter = coversAdapter(rule);
         if (adapter == Known::No)
             return Known::No;
-        return adapter == Known::Yes && !rule.interfacesListed && coversPhone(rule) ? Known::Yes : Known::Unknown;
+        return adapter == Known::Yes && !rule.interfacesListed && !rule.authenticatedOnly && coversPhone(rule)
+                   ? Known::Yes
+                   : Known::Unknown;
     }
     // The first rule that allows (or blocks) that holds, one naming this
     // program before one for every program; else null, and `maybe` says

@@ -50,6 +50,7 @@ struct FirewallRule {
     std::wstring remotePorts = L"*";
     std::wstring interfaceTypes = L"All";  // "All", or of "Wireless", "Lan", "RemoteAccess"
     bool interfacesListed = false;         // limited to the adapters it names
+    bool authenticatedOnly = false;        // limited to named users or machines, or to IPsec
 };
 
 struct ReachFacts {

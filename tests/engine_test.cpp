@@ -147,6 +147,7 @@ TEST(DecideReachFinding, TheFirstFindingThatHoldsAndNoneFromUnknownFacts)
          {allow, with(portBlock, &R::service, L"Dnscache"), with(portBlock, &R::package, L"S-1-15-2-1")},
          F::NothingFound},
         {"a block rule on named adapters", C::Private, on, {allow, with(block, &R::interfacesListed, true)}, F::Unknown},
+        {"allowed for IPsec alone", C::Private, on, {with(allow, &R::authenticatedOnly, true)}, F::Unknown},
         {"the firewall off", C::Domain, off, {}, F::NothingFound},
         {"every fact unknown", C::Unknown, FirewallProfile{}, {}, F::Unknown, false},
     };

@@ -119,6 +119,21 @@ bool listsInterfaces(VARIANT& interfaces)
     return listed;
 }
 
+// The conditions of Windows 8's rules: a package, and whom it lets in.
+bool readRule3(INetFwRule3& rule, FirewallRule* read)
+{
+    BSTR package = nullptr, localUsers = nullptr, remoteUsers = nullptr, remoteMachines = nullptr;
+    long secure = 0;
+    bool whole = rule.get_LocalAppPackageId(&package) == S_OK && rule.get_LocalUserAuthorizedList(&localUsers) == S_OK &&
+                 rule.get_RemoteUserAuthorizedList(&remoteUsers) == S_OK &&
+                 rule.get_RemoteMachineAuthorizedList(&remoteMachines) == S_OK && rule.get_SecureFlags(&secure) == S_OK;
+    read->package = takeString(package);
+    // Each taken, so that each is freed.
+    const std::wstring lists = takeString(localUsers) + takeString(remoteUsers) + takeString(remoteMachines);
+    read->authenticatedOnly = !lists.empty() || secure != 0;
+    return whole;
+}
+
 // An inbound rule's every condition; false when one cannot be read. A rule
 // from before Windows 8 has no package (no INetFwRule3).
 bool readRule(INetFwRule& rule, FirewallRule* read)
@@ -149,11 +164,8 @@ bool readRule(INetFwRule& rule, FirewallRule* read)
     read->allow = action == NET_FW_ACTION_ALLOW;
     read->protocol = static_cast<int>(protocol);
     ComRef<INetFwRule3> packaged;
-    if (whole && rule.QueryInterface(__uuidof(INetFwRule3), packaged.out()) == S_OK) {
-        BSTR package = nullptr;
-        whole = packaged->get_LocalAppPackageId(&package) == S_OK;
-        read->package = takeString(package);
-    }
+    if (whole && rule.QueryInterface(__uuidof(INetFwRule3), packaged.out()) == S_OK)
+        whole = readRule3(*packaged.pointer, read);
     return whole;
 }
 
