@@ -264,9 +264,13 @@ static std::wstring rewritten(const std::wstring& path, DWORD(WINAPI* rewrite)(L
     return text;
 }
 
+// A short name is the long one when that fits 8.3, and else holds a tilde:
+// a path without one is its own long form. The look-up in the file system is
+// spared for the hundreds of rules a Windows has (0.4 ms each under Wine).
 std::wstring expandProgramPath(const std::wstring& path)
 {
-    return rewritten(rewritten(path, ExpandEnvironmentStringsW), GetLongPathNameW);
+    std::wstring expanded = rewritten(path, ExpandEnvironmentStringsW);
+    return expanded.find(L'~') == std::wstring::npos ? expanded : rewritten(expanded, GetLongPathNameW);
 }
 
 bool samePathIgnoringCase(const std::wstring& a, const std::wstring& b)
