@@ -67,9 +67,9 @@ struct ReachFacts {
     Known ufwEnabled = Known::Unknown;  // natively: the firewall ufw is on
 };
 
-// The first that holds, in this order.
-// A finding rests only on rules whose every condition can be judged here:
-// where one that cannot could change it, the finding is Unknown.
+// The first that holds, in this order. A finding rests only on rules whose
+// every condition can be judged here: where one that cannot could change it,
+// the finding is Unknown.
 enum class ReachFinding : std::uint8_t {
     BlockRule,         // a private or domain network, and a rule blocks this program on the port
     PortBlockRule,     // the same, by a rule for every program

@@ -150,8 +150,8 @@ static void showReachFinding(HWND dialog, ReachFinding finding, bool wifi)
     HWND hidden = GetDlgItem(dialog, network ? IDC_QR_FIREWALL : IDC_QR_NETWORK);
     ShowWindow(shown, SW_SHOW);
     // The button that goes may hold the focus: it passes to the one in its
-    // place, through the dialog manager, which moves the default button's
-    // border with it: the keys of a hidden control's focus reach no one.
+    // place through the dialog manager (which moves the default button's
+    // border too), for the keys of a hidden control reach no one.
     if (GetFocus() == hidden)
         SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(shown), TRUE);
     ShowWindow(hidden, SW_HIDE);

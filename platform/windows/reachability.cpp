@@ -124,7 +124,8 @@ bool readRule3(INetFwRule3& rule, FirewallRule* read)
 {
     BSTR package = nullptr, localUsers = nullptr, remoteUsers = nullptr, remoteMachines = nullptr;
     long secure = 0;
-    bool whole = rule.get_LocalAppPackageId(&package) == S_OK && rule.get_LocalUserAuthorizedList(&localUsers) == S_OK &&
+    bool whole = rule.get_LocalAppPackageId(&package) == S_OK &&
+                 rule.get_LocalUserAuthorizedList(&localUsers) == S_OK &&
                  rule.get_RemoteUserAuthorizedList(&remoteUsers) == S_OK &&
                  rule.get_RemoteMachineAuthorizedList(&remoteMachines) == S_OK && rule.get_SecureFlags(&secure) == S_OK;
     read->package = takeString(package);
@@ -231,7 +232,9 @@ void readReachFacts(std::uint32_t address, ReachFacts* facts)
     NetAdapter adapter;
     bool adapterFound = netAdapterOf(address, &adapter);
     if (adapterFound)
-        facts->adapter = adapter.wifi ? AdapterKind::Wifi : adapter.ethernet ? AdapterKind::Ethernet : AdapterKind::Other;
+        facts->adapter = adapter.wifi       ? AdapterKind::Wifi
+                         : adapter.ethernet ? AdapterKind::Ethernet
+                                            : AdapterKind::Other;
     // This thread's own apartment: the reading runs on a thread made for it.
     HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     {
