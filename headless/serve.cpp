@@ -231,13 +231,26 @@ static void printReachLine(std::uint32_t address, int port)
         std::printf("The firewall blocks all incoming connections on this network: in Windows Security, Firewall & "
                     "network protection, open the active network and untick \"Blocks all incoming connections\".\n");
         break;
+    case ReachFinding::PortBlockRule:
+        std::printf("A Windows Firewall rule blocks port %d for every program: choose another port with --port, or "
+                    "turn the rule off in Windows Defender Firewall with Advanced Security, Inbound Rules.\n", port);
+        break;
     case ReachFinding::PublicNetwork:
         std::printf("This PC is on a public network, where the firewall lets no one reach this program: in Settings, "
                     "Network & internet, set the network's profile to Private.\n");
         break;
+    case ReachFinding::PublicNetworkPrivateAllowed:
+        std::printf("This PC is on a public network, and the firewall allows this program on private networks only: "
+                    "in Settings, Network & internet, set the network's profile to Private.\n");
+        break;
     case ReachFinding::NoRuleYet:
         std::printf("The firewall has no rule for this program yet: when Windows asks, tick Private networks and "
                     "choose Allow access.\n");
+        break;
+    case ReachFinding::NoRuleNoPrompt:
+        std::printf("The firewall has no rule for this program, and its notifications are off, so Windows will not "
+                    "ask: in Windows Security, Firewall & network protection, \"Allow an app through firewall\", "
+                    "Change settings, \"Allow another app...\", add this program and tick Private.\n");
         break;
     case ReachFinding::UfwEnabled:
         std::printf("The firewall ufw is enabled: if other machines cannot connect, allow the port with "

@@ -47,11 +47,12 @@ bool netHostAddress(const char* hostName, std::uint32_t* address);
 
 #ifdef _WIN32
 // The adapter that holds `address` (network byte order): its name, which is
-// its GUID in braces, as the network list knows it, and whether it is Wi-Fi.
-// False when no adapter holds it, or the adapters cannot be read.
+// its GUID in braces, as the network list knows it, and whether it is Wi-Fi
+// or Ethernet. False when no adapter holds it, or the adapters cannot be read.
 struct NetAdapter {
     char name[64];
     bool wifi;
+    bool ethernet;
 };
 bool netAdapterOf(std::uint32_t address, NetAdapter* adapter);
 #endif

@@ -17,6 +17,9 @@ enum class Known : std::int8_t { Unknown = -1, No = 0, Yes = 1 };
 // Windows' types of network; each has a firewall profile of its own.
 enum class NetworkCategory { Unknown, Public, Private, Domain };
 
+// The adapter's kind, as a rule's InterfaceTypes tells adapters apart.
+enum class AdapterKind : std::uint8_t { Unknown, Ethernet, Wifi, Other };
+
 // Firewall profiles as the firewall numbers them (NET_FW_PROFILE_TYPE2).
 constexpr unsigned ProfileDomain = 1, ProfilePrivate = 2, ProfilePublic = 4;
 constexpr unsigned ProfileCount = 3;  // the bits above, lowest first
@@ -26,6 +29,7 @@ struct FirewallProfile {
     Known enabled = Known::Unknown;
     Known blocksAllInbound = Known::Unknown;  // even allowed programs
     Known allowsInboundByDefault = Known::Unknown;
+    Known notificationsOff = Known::Unknown;  // no prompt for a program it blocks
 };
 
 // A firewall rule as read, before any test of whether it is ours.
@@ -34,9 +38,19 @@ struct FirewallRule {
     bool enabled = true;
     unsigned profiles = 0;       // ProfileDomain | ... ; every bit for all
     bool allow = true;           // else it blocks
-    std::wstring application;    // as stored, environment strings unexpanded
+    std::wstring application;    // as stored, environment strings unexpanded; empty: every program
     int protocol = ProtocolAny;
     std::wstring localPorts;     // "*", "80", "8000-8100,8080", ...
+    // A service's rule, or an app package's (LocalAppPackageId): never ours.
+    std::wstring service;
+    std::wstring package;
+    // Its scope, as the firewall gives it back.
+    std::wstring remoteAddresses = L"*";  // "*", "LocalSubnet", addresses, other keywords
+    std::wstring localAddresses = L"*";   // "*", or addresses: "10.0.0.5/255.255.255.255", ranges, subnets
+    std::wstring remotePorts = L"*";
+    std::wstring interfaceTypes = L"All";  // "All", or of "Wireless", "Lan", "RemoteAccess"
+    bool interfacesListed = false;         // limited to the adapters it names
+    bool authenticatedOnly = false;        // limited to named users or machines, or to IPsec
 };
 
 struct ReachFacts {
@@ -47,23 +61,31 @@ struct ReachFacts {
     FirewallProfile profiles[ProfileCount];  // domain, private, public
     bool rulesRead = false;
     std::vector<FirewallRule> rules;
-    std::wstring program;  // this program's full path
-    bool wifi = false;     // the adapter is Wi-Fi (else wired, or unknown)
+    std::wstring program;  // this program's full path, as it was started
+    std::uint32_t address = 0;  // the server's, network byte order
+    AdapterKind adapter = AdapterKind::Unknown;
     Known ufwEnabled = Known::Unknown;  // natively: the firewall ufw is on
 };
 
-// The first that holds, in this order.
+// The first that holds, in this order. A finding rests only on rules whose
+// every condition can be judged here: where one that cannot could change it,
+// the finding is Unknown.
 enum class ReachFinding : std::uint8_t {
-    BlockRule,         // a firewall rule blocks this program on the port
+    BlockRule,         // a private or domain network, and a rule blocks this program on the port
+    PortBlockRule,     // the same, by a rule for every program
     BlocksAllInbound,  // the profile blocks every incoming connection
-    PublicNetwork,     // a public network, and no rule allows us there
+    PublicNetwork,     // a public network, whose rules keep this program out
+    PublicNetworkPrivateAllowed,  // the same, and a rule allows it on private networks
     NoRuleYet,         // no rule for this program at all: the prompt was never answered
+    NoRuleNoPrompt,    // the same, and the profile's notifications are off: none will come
     UfwEnabled,        // natively: ufw is on, and may drop the port
     NothingFound,      // everything read, and nothing against the phone
     Unknown,           // too little could be read to tell
 };
 
-// Expands environment strings such as %USERPROFILE% in a rule's path.
+// A program's path in the form that names its file: environment strings such
+// as %USERPROFILE% expanded, and the long form of a file that is there (a
+// program started by its 8.3 short path gets that path from the system).
 using PathExpander = std::wstring (*)(const std::wstring& path);
 
 // Whether `ports`, a rule's LocalPorts ("*", numbers and ranges separated by
@@ -78,8 +100,12 @@ ReachFinding decideReachFinding(const ReachFacts& facts, std::uint16_t port, Pat
 // Blocking, and on Windows possibly for hundreds of milliseconds: called off
 // the user-interface thread, which readReachFindingWithin does.
 void readReachFacts(std::uint32_t address, ReachFacts* facts);
-// The platform's expansion of environment strings (none natively).
-std::wstring expandEnvironmentStrings(const std::wstring& path);
+// The platform's PathExpander (natively the path as it is).
+std::wstring expandProgramPath(const std::wstring& path);
+// Whether two paths are the same text but for case, by the system's own
+// case table (Windows': CompareStringOrdinal; natively Unicode's simple
+// upper case, its nearest twin).
+bool samePathIgnoringCase(const std::wstring& a, const std::wstring& b);
 #ifndef _WIN32
 // Whether ufw's configuration at `path` says ENABLED=yes; unknown when it
 // cannot be read.

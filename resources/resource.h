@@ -82,6 +82,9 @@
 #define IDS_QR_REACH_NO_RULE 143
 #define IDS_QR_REACH_NOTHING_FOUND 144
 #define IDS_NETWORK_NOT_OPENED 145
+#define IDS_QR_REACH_PORT_BLOCK_RULE 146
+#define IDS_QR_REACH_PUBLIC_PRIVATE_ALLOWED 147
+#define IDS_QR_REACH_NO_PROMPT 148
 
 // The access window: its template, shortcuts, texts and controls
 #define IDD_ACCESS_WINDOW 120

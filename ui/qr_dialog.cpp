@@ -178,9 +178,12 @@ static void showReachFinding(HWND dialog, ReachFinding finding, bool wifi)
     UINT text = 0;
     switch (finding) {
     case ReachFinding::BlockRule: text = IDS_QR_REACH_BLOCK_RULE; break;
+    case ReachFinding::PortBlockRule: text = IDS_QR_REACH_PORT_BLOCK_RULE; break;
     case ReachFinding::BlocksAllInbound: text = IDS_QR_REACH_BLOCKS_ALL; break;
     case ReachFinding::PublicNetwork: text = IDS_QR_REACH_PUBLIC; break;
+    case ReachFinding::PublicNetworkPrivateAllowed: text = IDS_QR_REACH_PUBLIC_PRIVATE_ALLOWED; break;
     case ReachFinding::NoRuleYet: text = IDS_QR_REACH_NO_RULE; break;
+    case ReachFinding::NoRuleNoPrompt: text = IDS_QR_REACH_NO_PROMPT; break;
     case ReachFinding::NothingFound: text = IDS_QR_REACH_NOTHING_FOUND; break;
     case ReachFinding::UfwEnabled:
     case ReachFinding::Unknown:
@@ -189,9 +192,16 @@ static void showReachFinding(HWND dialog, ReachFinding finding, bool wifi)
     WCHAR line[WideTextUnits];
     LoadStringW(appInstance, text, line, WideTextUnits);
     SetDlgItemTextW(dialog, IDC_QR_REACH, line);
-    const bool network = finding == ReachFinding::PublicNetwork;
-    ShowWindow(GetDlgItem(dialog, IDC_QR_NETWORK), network ? SW_SHOW : SW_HIDE);
-    ShowWindow(GetDlgItem(dialog, IDC_QR_FIREWALL), network ? SW_HIDE : SW_SHOW);
+    const bool network = finding == ReachFinding::PublicNetwork || finding == ReachFinding::PublicNetworkPrivateAllowed;
+    HWND shown = GetDlgItem(dialog, network ? IDC_QR_NETWORK : IDC_QR_FIREWALL);
+    HWND hidden = GetDlgItem(dialog, network ? IDC_QR_FIREWALL : IDC_QR_NETWORK);
+    ShowWindow(shown, SW_SHOW);
+    // The button that goes may hold the focus: it passes to the one in its
+    // place through the dialog manager (which moves the default button's
+    // border too), for the keys of a hidden control reach no one.
+    if (GetFocus() == hidden)
+        SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(shown), TRUE);
+    ShowWindow(hidden, SW_HIDE);
     reachWifi = wifi;
 }
 

@@ -366,12 +366,17 @@ public:
                 return setI4(child, id);
         return standard->accHitTest(x, y, child);
     }
-    // From the client area to its first line; from line to line, and from
-    // the last line on to the first child window.
+    // From the client area to its first line, and to its last child: the
+    // last child window, or without one the last line; from line to line,
+    // and from the last line on to the first child window.
     HRESULT STDMETHODCALLTYPE accNavigate(LONG direction, VARIANT start, VARIANT* end) override
     {
         if (isSelf(start) && direction == NAVDIR_FIRSTCHILD)
             return setI4(end, 1);
+        LONG windows = 0;
+        if (isSelf(start) && direction == NAVDIR_LASTCHILD &&
+            (FAILED(standard->get_accChildCount(&windows)) || windows == 0))
+            return setI4(end, StatusLineCount);
         if (!lineOf(start))
             return standard->accNavigate(direction, start, end);
         VariantInit(end);

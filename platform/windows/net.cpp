@@ -163,6 +163,7 @@ bool netAdapterOf(std::uint32_t address, NetAdapter* found)
         std::strncpy(found->name, adapter->AdapterName ? adapter->AdapterName : "", sizeof found->name - 1);
         found->name[sizeof found->name - 1] = '\0';
         found->wifi = adapter->IfType == IF_TYPE_IEEE80211;
+        found->ethernet = adapter->IfType == IF_TYPE_ETHERNET_CSMACD;
     }
     std::free(adapters);
     return adapter != nullptr;

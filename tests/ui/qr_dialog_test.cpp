@@ -111,9 +111,13 @@ TEST_F(MainWindowTest, QrDialogSaysWhatKeepsAPhoneOutAtTheDisplayScale)
         "スマートフォンで開けないときは、同じWi-Fiにつないでいるかと、ファイアウォールの許可を確かめて下さい。";
     struct Case { ReachFinding finding; ReachReader reader; std::vector<const char*> words; };
     for (const Case& c : {Case{ReachFinding::BlockRule, readFakeFinding, {"ブロック", "Harborlight"}},
+                          Case{ReachFinding::PortBlockRule, readFakeFinding, {"このポート", "ポート番号の変更"}},
                           Case{ReachFinding::BlocksAllInbound, readFakeFinding, {"すべての着信接続", "セキュリティ"}},
-                          Case{ReachFinding::PublicNetwork, readFakeFinding, {"パブリック", "プライベート"}},
+                          Case{ReachFinding::PublicNetwork, readFakeFinding, {"パブリック", "許可していません"}},
+                          Case{ReachFinding::PublicNetworkPrivateAllowed, readFakeFinding,
+                               {"パブリック", "プライベート ネットワークでだけ許可"}},
                           Case{ReachFinding::NoRuleYet, readFakeFinding, {"初めて", "アクセスを許可する"}},
+                          Case{ReachFinding::NoRuleNoPrompt, readFakeFinding, {"通知がオフ", "別のアプリの許可"}},
                           Case{ReachFinding::NothingFound, readFakeFinding, {"見つかりませんでした", "テザリング"}},
                           // Wine's own classes: nothing read, the line stays.
                           Case{ReachFinding::Unknown, readOnRelease, {checkLine}}}) {
@@ -124,6 +128,8 @@ TEST_F(MainWindowTest, QrDialogSaysWhatKeepsAPhoneOutAtTheDisplayScale)
         answer.then([&](HWND box) {
             HWND line = GetDlgItem(box, IDC_QR_REACH);
             EXPECT_EQ(textOf(line), sjis(checkLine));
+            // Tabbed to the firewall button while the facts are read.
+            SendMessageW(box, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(box, IDC_QR_FIREWALL)), TRUE);
             RECT before, after;
             GetWindowRect(box, &before);
             SetEvent(readerReleased);
@@ -136,11 +142,14 @@ TEST_F(MainWindowTest, QrDialogSaysWhatKeepsAPhoneOutAtTheDisplayScale)
             EXPECT_TRUE(textFitsIn(line));
             GetWindowRect(box, &after);
             EXPECT_TRUE(EqualRect(&before, &after));
-            const bool network = c.finding == ReachFinding::PublicNetwork;
+            const bool network = c.finding == ReachFinding::PublicNetwork ||
+                                 c.finding == ReachFinding::PublicNetworkPrivateAllowed;
             auto shown = [box](int id) { return (GetWindowLongW(GetDlgItem(box, id), GWL_STYLE) & WS_VISIBLE) != 0; };
             EXPECT_EQ(shown(IDC_QR_NETWORK), network);
             EXPECT_EQ(shown(IDC_QR_FIREWALL), !network);
-            if (network)
+            // The focus goes with the button, never to a hidden one.
+            EXPECT_EQ(GetFocus(), GetDlgItem(box, network ? IDC_QR_NETWORK : IDC_QR_FIREWALL));
+            if (c.finding == ReachFinding::PublicNetwork)
                 click(box, IDC_QR_NETWORK);
             pressButton(box, IDCANCEL);
         });

@@ -18,6 +18,7 @@
 #include "server/server.h"
 #include "ui/main_window.h"
 #include "ui/start_failure.h"
+#include "ui/status_accessible.h"
 #include "ui/status_display.h"
 #include "main_window_test.h"
 
@@ -395,6 +396,28 @@ TEST_F(MainWindowTest, ScreenReaderReadsTheStatusAndHearsWhatChanged)
     EXPECT_EQ(namesChanged, (std::vector<LONG>{1, 3, 4}));
     expectLines("稼動", std::to_string(listeningPort()));
     client->Release();
+}
+
+// The status object of a window without child windows: its last child is
+// the last line.
+LRESULT CALLBACK bareStatusProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return message == WM_GETOBJECT ? answerStatusObject(window, wParam, lParam)
+                                   : DefWindowProcW(window, message, wParam, lParam);
+}
+
+TEST_F(MainWindowTest, ScreenReaderReachesTheLastLineWithoutAChildWindow)
+{
+    WNDCLASSW kind = {0, bareStatusProc, 0, 0, nullptr, nullptr, nullptr, nullptr, nullptr, L"HarborlightBare"};
+    RegisterClassW(&kind);
+    HWND bare = CreateWindowExW(0, kind.lpszClassName, L"", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    IAccessible* client = accessibleObject(bare);
+    ASSERT_TRUE(client);
+    VARIANT last;
+    EXPECT_EQ(client->accNavigate(NAVDIR_LASTCHILD, childId(CHILDID_SELF), &last), S_OK);
+    EXPECT_TRUE(last.vt == VT_I4 && last.lVal == 5);
+    client->Release();
+    DestroyWindow(bare);
 }
 
 TEST_F(MainWindowTest, ScreenReaderFindsTheLinesWherePaintedAtTheDisplayScale)
