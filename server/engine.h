@@ -67,6 +67,21 @@ struct ListenerRun {
     }
 };
 
+// An answer up to this size fits a fresh connection's send buffer on every
+// system (Linux starts at 16 KiB and grows it with the connection).
+constexpr std::int64_t SmallAnswerBytes = 16 * 1024;
+// The largest answer given a send buffer of its own size. A larger one is
+// left to the system's own growth of the buffer, which a fixed size switches
+// off and which serves a long transfer better.
+constexpr std::int64_t WholeAnswerBytes = 4 * 1024 * 1024;
+
+// The send buffer to ask for an answer of `answerBytes`, header and body, so
+// that the whole answer goes into the kernel at once and the listener takes
+// the next connection while the kernel sends it; 0 leaves the system's own.
+std::int64_t sendBufferFor(std::int64_t answerBytes);
+// Gives connectionSocket that buffer, before the answer's first byte.
+void makeRoomForAnswer(std::int64_t answerBytes);
+
 // Milliseconds of a steady clock, for deadlines.
 std::uint64_t steadyMs();
 

@@ -7,6 +7,7 @@
 
 #include "platform/host_address.h"
 #include "platform/reachability.h"
+#include "server/engine.h"
 #include "server/server.h"
 
 TEST(Engine, InitServerStartsIdleOnPort80)
@@ -14,6 +15,39 @@ TEST(Engine, InitServerStartsIdleOnPort80)
     EXPECT_EQ(initServer(), 0);
     EXPECT_EQ(ServerState, Idle);
     EXPECT_EQ(serverSettings.port, 80);
+}
+
+// An answer's size, header and body, and the send buffer asked for it; what
+// the system grants holds the answer.
+TEST(SendBufferFor, TheAnswersOwnSizeBetweenASmallAndAWholeAnswer)
+{
+    const std::int64_t cases[][2] = {
+        {340, 0},                   // the test page
+        {SmallAnswerBytes, 0},      // fits a fresh connection's buffer
+        {SmallAnswerBytes + 1, SmallAnswerBytes + 1},
+        {45063, 45063},             // an image
+        {409663, 409663},           // a photo
+        {WholeAnswerBytes, WholeAnswerBytes},
+        {WholeAnswerBytes + 1, 0},  // left to the system's growth of the buffer
+        {20000063, 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(sendBufferFor(c[0]), c[1]) << c[0];
+
+    NetStartupData startup;
+    ASSERT_EQ(netStartup(&startup), 0);
+    Socket s = netOpenStream();
+    netSetSendBuffer(s, 409663);
+    int granted = 0;
+#ifdef _WIN32
+    int length = sizeof granted;
+#else
+    socklen_t length = sizeof granted;
+#endif
+    getsockopt(s, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<char*>(&granted), &length);
+    EXPECT_GE(granted, 409663);
+    netClose(s);
+    netCleanup();
 }
 
 // The host's addresses in the lookup's order, with their adapters' state; the

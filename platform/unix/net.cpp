@@ -295,6 +295,15 @@ bool netSend(Socket s, const char* data, std::size_t size)
     return true;
 }
 
+// Linux doubles the size asked for, for its own bookkeeping of the queued
+// segments, so that `bytes` of data fit; it caps the request at
+// net.core.wmem_max (212,992 bytes on a stock kernel, which still holds a
+// 400 KB answer).
+void netSetSendBuffer(Socket s, int bytes)
+{
+    setsockopt(s, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
+}
+
 void netDrain(Socket s, int maxMs)
 {
     shutdown(s, SHUT_WR);
