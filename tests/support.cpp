@@ -138,9 +138,14 @@ bool Client::connectTo(std::uint16_t port, bool likeAPhone)
     if (s == NoRaw)
         return false;
     if (likeAPhone) {
-        int segment = 1400, window = 32 * 1024;
-        setsockopt(s, IPPROTO_TCP, TCP_MAXSEG, reinterpret_cast<const char*>(&segment), sizeof segment);
+        int window = 32 * 1024;
         setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&window), sizeof window);
+#ifdef TCP_MAXSEG
+        // Winsock only reads the segment size; under Wine the server's buffer
+        // then starts at loopback's megabytes.
+        int segment = 1400;
+        setsockopt(s, IPPROTO_TCP, TCP_MAXSEG, reinterpret_cast<const char*>(&segment), sizeof segment);
+#endif
     }
     sockaddr_in address{};
     address.sin_family = AF_INET;
