@@ -179,8 +179,9 @@ def wine_env():
 
 
 class Server:
-    def __init__(self, key, title, kind, path=None, stock_cap=False):
+    def __init__(self, key, title, kind, path=None, stock_cap=False, fixed=None):
         self.key, self.title, self.kind, self.path, self.stock_cap = key, title, kind, path, stock_cap
+        self.fixed = fixed
         self.proc = None
 
     def start(self, link, work, data, port):
@@ -196,9 +197,12 @@ class Server:
             env = dict(os.environ)
             if self.kind == "wine":
                 argv, env = ["wine"] + argv, wine_env()
-            if self.stock_cap:
+            if self.stock_cap or self.fixed:
                 env["LD_PRELOAD"] = os.path.join(work, "stockcap.so")
+            if self.stock_cap:
                 env["STOCK_WMEM_MAX"] = str(STOCK_WMEM_MAX)
+            if self.fixed:
+                env["FIXED_SNDBUF"] = str(self.fixed)
         self.proc = subprocess.Popen(in_namespace(link.server.pid, argv), cwd=cwd, env=env,
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         deadline = time.monotonic() + (60 if self.kind == "wine" else 10)
@@ -477,8 +481,8 @@ def report(servers, checks, results, delays, pages, reps, firefox, took):
         lines += ["", "Whole loads of the gallery in Firefox (headless, a fresh profile each) at D = %d ms, "
                   "load event, s:" % firefox[0], ""]
         lines += ["| server | loads |", "|---|---|"]
-        for server in servers:
-            t = firefox[1].get(server.key, [])
+        for server in [s for s in servers if s.key in firefox[1]]:
+            t = firefox[1][server.key]
             lines.append("| %s | %s |" % (server.title, " ".join("%.2f" % v if v else "none" for v in t)))
     load = open("/proc/loadavg").read().split()[:3]
     commit = subprocess.run(["git", "-C", ROOT, "rev-parse", "--short", "HEAD"], capture_output=True,
@@ -498,6 +502,8 @@ def main():
     parser.add_argument("--also", action="append", default=[], metavar="NAME=PATH",
                         help="another harborlight-serve build to load from as well")
     parser.add_argument("--also-wine", action="append", default=[], metavar="NAME=PATH")
+    parser.add_argument("--fixed", action="append", default=[], type=int, metavar="BYTES",
+                        help="harborlight-serve with SO_SNDBUF fixed at BYTES on every connection, beside its rule")
     parser.add_argument("--firefox-loads", type=int, default=3)
     parser.add_argument("--write", action="store_true", help="put the results in docs/performance.md")
     args = parser.parse_args()
@@ -522,6 +528,9 @@ def main():
     for i, also in enumerate(args.also):
         name, _, path = also.partition("=")
         servers.append(Server("also%d" % i, name, "native", os.path.abspath(path)))
+    for bytes_ in args.fixed:
+        servers.append(Server("fixed%d" % bytes_, "Harborlight, SO_SNDBUF fixed at %d" % bytes_, "native", serve,
+                              fixed=bytes_))
     if "wine" not in skip and shutil.which("wine") and os.path.exists(exe):
         servers.append(Server("wine", "Harborlight under Wine", "wine", exe))
         for i, also in enumerate(args.also_wine):

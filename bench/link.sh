@@ -7,7 +7,7 @@
 #
 # Usage: bench/link.sh [--delays 5,10,20] [--reps N] [--pages gallery,photos,large]
 #                      [--skip wine,stock,firefox] [--also NAME=PATH] [--also-wine NAME=PATH.exe]
-#                      [--firefox-loads N] [--write] [--no-install]
+#                      [--fixed BYTES] [--firefox-loads N] [--write] [--no-install]
 #   --write  put the results in docs/performance.md
 # Needs root (for the namespaces and TUN devices). Installs busybox and
 # firefox-esr from Debian if they are missing.
