@@ -296,9 +296,10 @@ bool netSend(Socket s, const char* data, std::size_t size)
 }
 
 // Linux doubles the size asked for, for its own bookkeeping of the queued
-// segments, so that `bytes` of data fit; it caps the request at
-// net.core.wmem_max (212,992 bytes on a stock kernel, which still holds a
-// 400 KB answer).
+// segments (at a Wi-Fi segment size about 1.6 bytes for each byte of data),
+// so that `bytes` of data fit. It caps the request at net.core.wmem_max:
+// a stock kernel's 212,992 bytes hold some 270 KB of an answer, and a larger
+// one waits only for its last bytes.
 void netSetSendBuffer(Socket s, int bytes)
 {
     setsockopt(s, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
