@@ -5,7 +5,7 @@
 # send-buffer cap, and harborlight-serve.exe under Wine against busybox
 # httpd, then a few whole loads of the gallery in Firefox. About 15 minutes.
 #
-# Usage: bench/link.sh [--delays 5,10,20] [--reps N] [--pages gallery,photos,large]
+# Usage: bench/link.sh [--delays 5,10,20] [--reps N] [--pages gallery,photos,large,camera]
 #                      [--skip wine,stock,firefox] [--also NAME=PATH] [--also-wine NAME=PATH.exe]
 #                      [--fixed BYTES] [--firefox-loads N] [--write] [--no-install]
 #   --write  put the results in docs/performance.md
