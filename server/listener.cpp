@@ -28,15 +28,28 @@ bool sendToClient(const char* data, std::size_t size)
 // acknowledgements, round trip after round trip, while the connections
 // behind it wait in the backlog. Handed to the kernel whole, the answer goes
 // on to the phone while the next connection is served.
-std::int64_t sendBufferFor(std::int64_t answerBytes)
+std::int64_t sendBufferFor(std::int64_t answerBytes, std::int64_t grantLimit)
 {
-    return answerBytes > SmallAnswerBytes && answerBytes <= WholeAnswerBytes ? answerBytes : 0;
+    if (answerBytes <= SmallAnswerBytes || answerBytes > WholeAnswerBytes)
+        return 0;
+    if (grantLimit > 0 && answerBytes > CappedAnswerFactor * grantLimit)
+        return 0;
+    return answerBytes;
 }
+
+// The system's cap, as the first grant below the size asked shows it. The
+// listener alone writes it, but a listener that a stop left behind may still
+// be ending beside the next.
+static std::atomic<std::int64_t> sendBufferLimit{0};
 
 void makeRoomForAnswer(std::int64_t answerBytes)
 {
-    if (std::int64_t bytes = sendBufferFor(answerBytes))
-        netSetSendBuffer(connectionSocket, static_cast<int>(bytes));
+    std::int64_t bytes = sendBufferFor(answerBytes, sendBufferLimit.load(std::memory_order_relaxed));
+    if (bytes == 0)
+        return;
+    int granted = netSetSendBuffer(connectionSocket, static_cast<int>(bytes));
+    if (granted > 0 && granted < bytes)
+        sendBufferLimit.store(granted, std::memory_order_relaxed);
 }
 
 // A request that fills the buffer, or that does not end with the blank line

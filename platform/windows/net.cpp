@@ -379,10 +379,10 @@ bool netSend(Socket s, const char* data, std::size_t size)
 // sizes the buffer to the ideal send backlog (SIO_IDEAL_SEND_BACKLOG_QUERY),
 // an estimate that grows with the connection and starts small: a fresh
 // connection with an answer to send gains from a buffer of the answer's size
-// at once.
-void netSetSendBuffer(Socket s, int bytes)
+// at once. Windows grants the size asked.
+int netSetSendBuffer(Socket s, int bytes)
 {
-    setsockopt(s, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&bytes), sizeof bytes);
+    return setsockopt(s, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&bytes), sizeof bytes) == 0 ? bytes : 0;
 }
 
 void netDrain(Socket s, int maxMs)
