@@ -67,8 +67,9 @@ struct ListenerRun {
     }
 };
 
-// An answer up to this size fits a fresh connection's send buffer on every
-// system (Linux starts at 16 KiB and grows it with the connection).
+// An answer up to this size goes into a fresh connection's send buffer at
+// once on every system (Linux never gives less than 16 KiB), so it costs no
+// call.
 constexpr std::int64_t SmallAnswerBytes = 16 * 1024;
 // The largest answer given a send buffer of its own size. A larger one is
 // left to the system's own growth of the buffer, which a fixed size switches
