@@ -217,6 +217,7 @@ class Server:
                 if s.connect_ex((SERVER, port)) == 0:
                     return
             time.sleep(0.1)
+        self.stop()
         raise LoadError("%s did not listen on %s:%d" % (self.title, SERVER, port))
 
     def stop(self):
