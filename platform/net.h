@@ -109,6 +109,12 @@ long netReceiveArrived(Socket s, char* buffer, std::size_t size);
 // Sends all `size` bytes; false at the first failure (peer gone, woken, or no
 // progress within the socket's time-out). Never raises SIGPIPE.
 bool netSend(Socket s, const char* data, std::size_t size);
+// Gives a connection a send buffer of `bytes` (SO_SNDBUF), so that sends up
+// to that many bytes return without waiting for the peer. It stays that size:
+// the system's own growth of the buffer ends for this connection. The size
+// granted, in the same terms, which a system's cap may make smaller; 0 when
+// the call failed.
+int netSetSendBuffer(Socket s, int bytes);
 // Ends our direction of the connection, then discards what the peer still
 // sends until it closes, for at most `maxMs` milliseconds.
 void netDrain(Socket s, int maxMs);

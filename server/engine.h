@@ -67,6 +67,30 @@ struct ListenerRun {
     }
 };
 
+// An answer up to this size goes into a fresh connection's send buffer at
+// once on every system (Linux never gives less than 16 KiB), so it costs no
+// call.
+constexpr std::int64_t SmallAnswerBytes = 16 * 1024;
+// The largest answer given a send buffer of its own size. A larger one is
+// left to the system's own growth of the buffer, which a fixed size switches
+// off and which serves a long transfer better.
+constexpr std::int64_t WholeAnswerBytes = 4 * 1024 * 1024;
+// Where the system grants less than asked (Linux caps it at
+// net.core.wmem_max, 212,992 bytes on a stock kernel), a buffer of that size
+// still serves an answer up to this many times it: the listener waits only
+// for the answer's last bytes. A larger answer does better with the system's
+// own growth of the buffer, which soon outgrows the capped size.
+constexpr std::int64_t CappedAnswerFactor = 3;
+
+// The send buffer to ask for an answer of `answerBytes`, header and body, so
+// that the whole answer goes into the kernel at once and the listener takes
+// the next connection while the kernel sends it; 0 leaves the system's own.
+// `grantLimit`: the most the system has granted when asked for more, or 0
+// while it has granted every size asked.
+std::int64_t sendBufferFor(std::int64_t answerBytes, std::int64_t grantLimit);
+// Gives connectionSocket that buffer, before the answer's first byte.
+void makeRoomForAnswer(std::int64_t answerBytes);
+
 // Milliseconds of a steady clock, for deadlines.
 std::uint64_t steadyMs();
 

@@ -143,6 +143,7 @@ int handleRequest()
     out = appendText(out, "Content-Length: ");
     out = appendDecimal(out, size);
     out = appendText(out, "\n\n");
+    makeRoomForAnswer(static_cast<std::int64_t>(out - responseBuffer) + size);
 
     // The header and the first bytes of the file go out in one send, then
     // pieces of SendUnit bytes. Exactly the size the length line announced

@@ -7,6 +7,7 @@
 
 #include "platform/host_address.h"
 #include "platform/reachability.h"
+#include "server/engine.h"
 #include "server/server.h"
 
 TEST(Engine, InitServerStartsIdleOnPort80)
@@ -14,6 +15,46 @@ TEST(Engine, InitServerStartsIdleOnPort80)
     EXPECT_EQ(initServer(), 0);
     EXPECT_EQ(ServerState, Idle);
     EXPECT_EQ(serverSettings.port, 80);
+}
+
+// An answer's size, header and body, the most the system granted (0: all it
+// was asked), and the send buffer asked for the answer; and what the system
+// grants.
+TEST(SendBufferFor, TheAnswersOwnSizeBetweenASmallAndAWholeAnswer)
+{
+    constexpr std::int64_t StockCap = 212992;
+    const std::int64_t cases[][3] = {
+        {340, 0, 0},                   // the test page
+        {SmallAnswerBytes, 0, 0},      // fits a fresh connection's buffer
+        {SmallAnswerBytes + 1, 0, SmallAnswerBytes + 1},
+        {45063, 0, 45063},             // an image
+        {409663, 0, 409663},           // a photo
+        {WholeAnswerBytes, 0, WholeAnswerBytes},
+        {WholeAnswerBytes + 1, 0, 0},  // left to the system's growth of the buffer
+        {20000063, 0, 0},
+        {409663, StockCap, 409663},    // the capped buffer waits for its last bytes only
+        {3 * StockCap, StockCap, 3 * StockCap},
+        {3 * StockCap + 1, StockCap, 0},
+        {2000063, StockCap, 0},        // a camera's photo: the system's growth outgrows the cap
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(sendBufferFor(c[0], c[1]), c[2]) << c[0] << " at " << c[1];
+
+    NetStartupData startup;
+    ASSERT_EQ(netStartup(&startup), 0);
+    Socket s = netOpenStream();
+    std::int64_t cap = 409663;
+#ifndef _WIN32
+    if (std::FILE* wmemMax = std::fopen("/proc/sys/net/core/wmem_max", "r")) {
+        long long value = 0;
+        if (std::fscanf(wmemMax, "%lld", &value) == 1 && value < cap)
+            cap = value;
+        std::fclose(wmemMax);
+    }
+#endif
+    EXPECT_EQ(netSetSendBuffer(s, 409663), cap);
+    netClose(s);
+    netCleanup();
 }
 
 // The host's addresses in the lookup's order, with their adapters' state; the

@@ -332,6 +332,26 @@ TEST_F(Lifecycle, AClientLeavingDuringALargeFileFreesTheServer)
     EXPECT_LT(millisecondsSince(begun), 1000u);
 }
 
+// A phone that reads its answer late holds the answer in the kernel, not the
+// listener: the next client is answered meanwhile, a stop returns at once,
+// and the phone still gets every byte. (A listener held by the send would
+// leave the next client unanswered for the send's ten-second time-out.)
+TEST_F(Lifecycle, AnAnswerToAPhoneThatDoesNotReadLeavesTheListenerFree)
+{
+    std::string photo(400 * 1000, '\0');
+    for (std::size_t i = 0; i < photo.size(); ++i)
+        photo[i] = static_cast<char>(i * 7 + i / 251);
+    writeFile("DATA/photo.jpg", photo);
+    std::uint16_t port = start();
+    Client phone;
+    ASSERT_TRUE(phone.connectTo(port, true));
+    ASSERT_TRUE(phone.send("GET /photo.jpg HTTP/1.0\r\n\r\n"));
+    sleepMs(200);  // the listener takes the phone's request first
+    EXPECT_EQ(ask(port, "GET /missing HTTP/1.0\r\n\r\n", 5000).bytes, NotFound);
+    expectQuickStop();
+    EXPECT_EQ(phone.receiveAll(5000).bytes, header("image/jpeg\n", static_cast<std::int64_t>(photo.size())) + photo);
+}
+
 // The engine's requests to keep the system awake, counted in place of the
 // system's call.
 static std::atomic<int> awakeCalls[3];

@@ -22,6 +22,7 @@ static int processId() { return _getpid(); }
 #else
 #include <arpa/inet.h>
 #include <cerrno>
+#include <netinet/tcp.h>
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -130,12 +131,22 @@ Client::~Client()
     close();
 }
 
-bool Client::connectTo(std::uint16_t port)
+bool Client::connectTo(std::uint16_t port, bool likeAPhone)
 {
     close();
     RawSocket s = ::socket(AF_INET, SOCK_STREAM, 0);
     if (s == NoRaw)
         return false;
+    if (likeAPhone) {
+        int window = 32 * 1024;
+        setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&window), sizeof window);
+#ifdef TCP_MAXSEG
+        // Winsock only reads the segment size; under Wine the server's buffer
+        // then starts at loopback's megabytes.
+        int segment = 1400;
+        setsockopt(s, IPPROTO_TCP, TCP_MAXSEG, reinterpret_cast<const char*>(&segment), sizeof segment);
+#endif
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);

@@ -55,7 +55,10 @@ public:
     Client(const Client&) = delete;
     Client& operator=(const Client&) = delete;
 
-    bool connectTo(std::uint16_t port);
+    // `likeAPhone`: a Wi-Fi link's segment size and a phone's small receive
+    // window, so that the server's send buffer fills as it would over Wi-Fi
+    // and not as over loopback, whose large segments start it at megabytes.
+    bool connectTo(std::uint16_t port, bool likeAPhone = false);
     bool connected() const;
     bool send(const std::string& bytes);
     void finishSending();  // shutdown of our direction: the request is complete

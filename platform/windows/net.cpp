@@ -380,6 +380,18 @@ bool netSend(Socket s, const char* data, std::size_t size)
     return true;
 }
 
+// Windows counts the data itself, so the answer's size holds the answer: a
+// blocking send returns once its bytes are in the buffer. Setting SO_SNDBUF
+// ends Windows' dynamic send buffering for the connection, which otherwise
+// sizes the buffer to the ideal send backlog (SIO_IDEAL_SEND_BACKLOG_QUERY),
+// an estimate that grows with the connection and starts small: a fresh
+// connection with an answer to send gains from a buffer of the answer's size
+// at once. Windows grants the size asked.
+int netSetSendBuffer(Socket s, int bytes)
+{
+    return setsockopt(s, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&bytes), sizeof bytes) == 0 ? bytes : 0;
+}
+
 void netDrain(Socket s, int maxMs)
 {
     shutdown(s, SD_SEND);
