@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -327,48 +328,110 @@ TEST_F(Lifecycle, AClientLeavingDuringALargeFileFreesTheServer)
     EXPECT_LT(millisecondsSince(begun), 1000u);
 }
 
-// The engine's requests to keep the system awake, counted in place of the
+// The engine's resets of the system's idle timer, timed, in place of the
 // system's call.
-static std::atomic<int> awakeCalls[3];
-static void countAwake(AwakeRequest request) { ++awakeCalls[static_cast<int>(request)]; }
-static std::vector<int> awakeCounts() { return {awakeCalls[0], awakeCalls[1], awakeCalls[2]}; }
+static std::mutex resetsLock;
+static std::vector<std::uint64_t> resetTimes;
+static void recordReset()
+{
+    std::lock_guard<std::mutex> hold(resetsLock);
+    resetTimes.push_back(steadyMs());
+}
+static std::vector<std::uint64_t> resets()
+{
+    std::lock_guard<std::mutex> hold(resetsLock);
+    return resetTimes;
+}
+// The rules change only while no listener runs.
+static void countResets(std::uint64_t everyMs)
+{
+    std::lock_guard<std::mutex> hold(resetsLock);
+    resetTimes.clear();
+    keepAwakeRules = {recordReset, everyMs};
+    nextIdleResetMs = 0;
+}
+static void restoreResets() { keepAwakeRules = {resetSystemIdleTimer, IdleResetEveryMs}; }
 
-// Requests count as activity for the system's idle timer, at most once per
-// period; a long answer holds the system awake until it ends, a stop's cut
-// included; idle or stopped, nothing. The rules change only while stopped,
-// before the listener thread starts.
-TEST_F(Lifecycle, KeepsTheSystemAwakeOnlyWhileItAnswers)
+// The first activity resets whatever the clock says, even 0, and then one
+// activity a period, reckoned from the last reset.
+TEST(KeepAwake, ResetsAtTheFirstActivityThenOncePerPeriod)
+{
+    countResets(30000);
+    const std::pair<std::uint64_t, std::size_t> steps[] = {
+        {0, 1}, {1, 1}, {29999, 1}, {30000, 2}, {59999, 2}, {60001, 3}, {90000, 3}, {90001, 4}};
+    for (auto [at, count] : steps) {
+        keepAwakeAt(at);
+        EXPECT_EQ(resets().size(), count) << "at " << at << " ms";
+    }
+    restoreResets();
+}
+
+// The idle timer is reset when a request comes and as an answer's pieces go
+// out, each piece of a short answer too, at most once per period at any
+// rate; a send that waits on a client that reads nothing makes none, and
+// neither does the server idle or stopped.
+TEST_F(Lifecycle, KeepsTheSystemAwakeOnlyWhileBytesMove)
 {
     writeFile("DATA/page.html", "x");
-    writeFile("DATA/mid.bin", std::string(100 << 10, 'm'));
-    writeSparseFile("DATA/big.bin", 64 << 20);
-    keepAwakeRules = {countAwake, 0, 60000};
+    const std::size_t shortSize = 5 << 10;
+    writeFile("DATA/short.bin", std::string(shortSize, 's'));
+    writeSparseFile("DATA/big.bin", 1 << 30);
+    countResets(60000);
     std::uint16_t port = start();
     sleepMs(200);
-    EXPECT_EQ(awakeCounts(), (std::vector<int>{0, 0, 0})) << "idle";
+    EXPECT_EQ(resets().size(), 0u) << "idle";
     for (int i = 0; i < 3; ++i)
         ask(port, "GET /page.html HTTP/1.0\r\n\r\n");
-    EXPECT_EQ(awakeCounts(), (std::vector<int>{3, 0, 0})) << "a period of 0: every request";
+    EXPECT_EQ(resets().size(), 1u) << "requests and pieces within one period";
 
     ASSERT_EQ(stopServer(serverSettings), 1);
-    keepAwakeRules = {countAwake, 60000, 0};
+    countResets(0);
     ASSERT_EQ(startServer(serverSettings), 0);
-    ask(port, "GET /page.html HTTP/1.0\r\n\r\n");
-    std::size_t midBytes = header("text/plain\n", 100 << 10).size() + (100 << 10);
-    EXPECT_EQ(ask(port, "GET /mid.bin HTTP/1.0\r\n\r\n").bytes.size(), midBytes);
-    EXPECT_EQ(awakeCounts(), (std::vector<int>{3, 1, 1})) << "within the period; a long answer held and let go";
+    ask(port, "GET /short.bin HTTP/1.0\r\n\r\n");
+    std::size_t pieces = (header("text/plain\n", shortSize).size() + shortSize + 1023) / 1024;
+    EXPECT_EQ(resets().size(), 1 + pieces) << "a period of 0: the request and every piece";
 
-    Client stalled(port);
-    ASSERT_TRUE(stalled.send("GET /big.bin HTTP/1.0\r\n\r\n"));
-    std::uint64_t begun = nowMs();
-    while (awakeCalls[1] < 2 && millisecondsSince(begun) < 5000)
-        sleepMs(10);
+    const std::uint64_t periodMs = 250;
+    auto expectPeriodsApart = [&](const std::vector<std::uint64_t>& times, const char* rate) {
+        for (std::size_t i = 1; i < times.size(); ++i)
+            EXPECT_GE(times[i] - times[i - 1] + 10, periodMs) << rate << ", reset " << i;
+    };
     ASSERT_EQ(stopServer(serverSettings), 1);
-    while (awakeCalls[2] < 2 && millisecondsSince(begun) < 5000)
+    countResets(periodMs);
+    ASSERT_EQ(startServer(serverSettings), 0);
+    {
+        Client fast(port);
+        ASSERT_TRUE(fast.send("GET /big.bin HTTP/1.0\r\n\r\n"));
+        std::uint64_t begun = nowMs();
+        while (millisecondsSince(begun) < 1000 && fast.receiveSome(1 << 20, 1000).size() == 1u << 20) {
+        }
+        fast.abort();
+    }
+    expectPeriodsApart(resets(), "at full speed");
+
+    ASSERT_EQ(stopServer(serverSettings), 1);
+    countResets(periodMs);
+    ASSERT_EQ(startServer(serverSettings), 0);
+    // Paced past what the socket buffers hold, so that the sends wait on the
+    // client's reads throughout.
+    Client paced(port);
+    ASSERT_TRUE(paced.send("GET /big.bin HTTP/1.0\r\n\r\n"));
+    std::uint64_t begun = nowMs();
+    while (millisecondsSince(begun) < 2000) {
+        paced.receiveSome(128 << 10, 1000);
         sleepMs(10);
-    sleepMs(200);
-    EXPECT_EQ(awakeCounts(), (std::vector<int>{3, 2, 2})) << "a stop lets go, then nothing";
-    keepAwakeRules = {askSystemAwake, ActivityEveryMs, LongAnswerMs};
+    }
+    std::vector<std::uint64_t> whileReading = resets();
+    EXPECT_GE(whileReading.size(), 2000 / (2 * periodMs)) << "a paced client's answer";
+    expectPeriodsApart(whileReading, "paced");
+    sleepMs(2 * periodMs);  // the buffers fill, the send waits
+    std::size_t stalled = resets().size();
+    sleepMs(4 * periodMs);
+    EXPECT_EQ(resets().size(), stalled) << "while a send waits";
+    ASSERT_EQ(stopServer(serverSettings), 1);
+    sleepMs(periodMs);
+    EXPECT_EQ(resets().size(), stalled) << "stopped";
+    restoreResets();
 }
 
 #ifndef _WIN32
@@ -418,11 +481,13 @@ TEST_F(Lifecycle, AStopLeavesAFileReadThatHangsBehind)
         sleepMs(10);
     ASSERT_TRUE(exists("DATA/slow.bin")) << "the gated file system did not come up";
     const long before = openHandles();
+    countResets(0);
     std::uint16_t port = start();
     {
         Client held(port);
         ASSERT_TRUE(held.send("GET /slow.bin HTTP/1.0\r\n\r\n"));
         sleepMs(300);  // the listener is inside the read
+        EXPECT_EQ(resets().size(), 1u) << "the request's reset, then none while the read hangs";
         std::uint64_t stopping = nowMs();
         EXPECT_EQ(stopServer(serverSettings), 1);
         EXPECT_LT(millisecondsSince(stopping), 1500u);
@@ -432,6 +497,8 @@ TEST_F(Lifecycle, AStopLeavesAFileReadThatHangsBehind)
         writeFile(gate.string(), "");
         EXPECT_FALSE(held.receiveAll(5000).timedOut) << "the run left behind did not end";
     }
+    EXPECT_EQ(resets().size(), 2u) << "the second run's request alone: no piece went out after the stop";
+    restoreResets();
     long after = openHandles();
     for (int waited = 0; waited < 3000 && after != before; waited += 10, after = openHandles())
         sleepMs(10);
