@@ -33,6 +33,7 @@ constexpr int BlockMs = 500;
 std::mutex& controlLock = *new std::mutex;
 std::condition_variable& controlChanged = *new std::condition_variable;
 bool ending = false;
+bool shown = false;
 bool ended = false;
 const char* endText = "";
 
@@ -45,9 +46,11 @@ std::uint64_t nowMs()
     return static_cast<std::uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
-bool isEnding()
+// Whether the writer is to end; `mayWrite`, whether its lines may go out.
+bool isEnding(bool* mayWrite)
 {
     std::lock_guard<std::mutex> hold(controlLock);
+    *mayWrite = shown || ending;
     return ending;
 }
 
@@ -106,10 +109,11 @@ void writeLines()
         // Read before the end is looked at: a wake between the two is then
         // not lost.
         std::uint64_t wakes = requestRecordWakes();
-        bool last = isEnding();
+        bool mayWrite = false;
+        bool last = isEnding(&mayWrite);
         if (takeEntries(&next) && dueMs == 0)
             dueMs = nowMs() + BlockMs;
-        if (terminal || last || used >= BufferBytes / 2 || (dueMs != 0 && nowMs() >= dueMs)) {
+        if (mayWrite && (terminal || last || used >= BufferBytes / 2 || (dueMs != 0 && nowMs() >= dueMs))) {
             flush();
             dueMs = 0;
         }
@@ -118,7 +122,7 @@ void writeLines()
         if (!terminal)
             waitForRequestRecord(next + GatherEntries - 1, wakes, GatherMs);
         int timeoutMs = -1;
-        if (dueMs != 0) {
+        if (mayWrite && dueMs != 0) {
             std::uint64_t now = nowMs();
             timeoutMs = dueMs > now ? static_cast<int>(dueMs - now) : 0;
         }
@@ -204,6 +208,15 @@ bool startRequestLines(bool eachRequest)
     } catch (const std::system_error&) {
         return false;
     }
+}
+
+void showRequestLines()
+{
+    {
+        std::lock_guard<std::mutex> hold(controlLock);
+        shown = true;
+    }
+    wakeRequestRecordReaders();
 }
 
 void endRequestLines(const char* lastText, int waitMs)

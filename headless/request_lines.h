@@ -22,8 +22,14 @@ std::size_t formatNotShownLine(std::uint64_t count, char* line);
 
 // Starts the writer: with `eachRequest`, a line for each request that
 // closes from now on; without, only the last text. False when no thread
-// could be made (then nothing is written).
+// could be made (then nothing is written). The lines are taken from the
+// record at once but held until showRequestLines, so that what the program
+// still prints itself comes first; a buffer that fills meanwhile is written
+// all the same, since a line held back is better than one lost.
 bool startRequestLines(bool eachRequest);
+// From here on the writer writes its lines, and it alone writes to standard
+// output: stdio's buffer must have been flushed.
+void showRequestLines();
 // Writes the lines still due, then `lastText`, and ends the writer, waiting
 // for it at most `waitMs`: an output that takes nothing by then loses them,
 // and nothing on the way out is held.

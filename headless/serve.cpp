@@ -309,12 +309,18 @@ int main(int argc, char** argv)
     if (qr)
         printUrlCode(url);
     std::printf("Logging is %s. Press Ctrl-C to stop.\n", log ? "on (LOG/)" : "off");
+    // The writer takes the requests' lines while the firewall's reading is
+    // awaited, which may take seconds: the record keeps only the last ones.
+    // It holds them until that reading's line is out.
+    std::fflush(stdout);
+    bool writing = startRequestLines(!quiet);
     printReachLine(serverSettings.localAddress.sin_addr.s_addr, listeningPort());
     // From here on only the writer's thread writes to standard output, past
     // stdio, so that nothing else can block on it: stdio has nothing left to
     // flush at exit.
     std::fflush(stdout);
-    bool writing = startRequestLines(!quiet);
+    if (writing)
+        showRequestLines();
 
     waitForTerminationSignal();
     stopServer(serverSettings);

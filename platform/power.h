@@ -3,15 +3,8 @@
 // not the network, so a download would not keep it awake on its own.
 #pragma once
 
-enum class AwakeRequest {
-    // A request came: counts as the user's activity for the idle timer, once.
-    Activity,
-    // The calling thread's answer goes on: the system stays awake until the
-    // same thread asks AnswerEnded.
-    WhileAnswering,
-    AnswerEnded,
-};
-
-// Never asks for the display, nor for away mode. Where the system sleeps on
-// no such timer of its own, nothing.
-void askSystemAwake(AwakeRequest request);
+// Resets the system's idle timer once, as a key would, and holds nothing:
+// the system sleeps its own idle time after the last call, so that nothing
+// stuck can keep it up. Never asks for the display, nor for away mode. Where
+// the system sleeps on no such timer of its own, nothing.
+void resetSystemIdleTimer();

@@ -1,30 +1,29 @@
-// When the server asks the system to stay awake: a request counts as the
-// user's activity, at most once per ActivityEveryMs, and an answer that is
-// still going out after LongAnswerMs holds the system awake until it ends.
+// When the server asks the system to stay awake: a request received and each
+// piece of an answer sent reset the system's idle timer, at most once per
+// IdleResetEveryMs. Nothing is held: a read or a send that hangs makes no
+// reset, and the system then sleeps its own idle time after the last one.
 // Nothing happens while no request comes.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "platform/power.h"
 
-constexpr std::uint64_t ActivityEveryMs = 30000;
-constexpr std::uint64_t LongAnswerMs = 2000;
-// An answer looks at the clock once per this many pieces sent, not per piece.
-constexpr int AwakeCheckPieces = 32;
+// Well inside the shortest sleep time Windows offers, one minute.
+constexpr std::uint64_t IdleResetEveryMs = 30000;
 
-// The call and the times in force; tests put in their own call and shorter
-// times.
+// The call and the period in force; tests put in their own call and a
+// shorter period.
 struct KeepAwakeRules {
-    void (*ask)(AwakeRequest);
-    std::uint64_t activityEveryMs;
-    std::uint64_t longAnswerMs;
+    void (*resetIdleTimer)();
+    std::uint64_t everyMs;
 };
 extern KeepAwakeRules keepAwakeRules;
+// The steadyMs from which the next reset is due: 0 at launch, so that the
+// first activity resets whatever the clock says. Tests set it to 0 again.
+extern std::atomic<std::uint64_t> nextIdleResetMs;
 
-// A request received at `receivedMs` (steadyMs) on the calling thread.
-void keepAwakeForRequest(std::uint64_t receivedMs);
-// The calling thread's answer goes on; true when this call began to hold the
-// system awake, which keepAwakeAnswerEnded then lets go.
-bool keepAwakeWhileAnswering();
-void keepAwakeAnswerEnded();
+// The server was active at `nowMs` (steadyMs): a request came, or a piece of
+// an answer went out whole.
+void keepAwakeAt(std::uint64_t nowMs);

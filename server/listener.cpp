@@ -74,7 +74,7 @@ static void serveConnection(Socket connection, long received)
         return;
     requestBuffer[received] = '\0';
     bool drain = mayHaveUnreadInput(received);
-    keepAwakeForRequest(recordRequestOpen(clientAddress.sin_addr.s_addr));
+    keepAwakeAt(recordRequestOpen(clientAddress.sin_addr.s_addr));
     recordRequestClose(handleRequest());
     if (drain)
         netDrain(connection, LingerMs);

@@ -152,13 +152,13 @@ int handleRequest()
     // ends it, and so does the first failed send: the client has gone.
     // What a piece costs beyond its read and send stays in registers: the
     // connection and the count are locals, the count is shown to readers by
-    // a plain store, and the clock is read once per AwakeCheckPieces.
+    // a plain store. Each piece that went out whole keeps the system awake,
+    // checked against the clock: a send or read that hangs makes the resets
+    // stop by themselves.
     const Socket connection = connectionSocket;
     std::int64_t left = size;
     std::int64_t sent = 0;
     bool sentAny = false;
-    bool holdingAwake = false;
-    int untilAwakeCheck = AwakeCheckPieces;
     char* end = out;  // the first piece follows the header
     char* body = out;
     for (;;) {
@@ -175,19 +175,14 @@ int handleRequest()
             sentAny = true;
             sent += end - body;
             shown.store(sent, std::memory_order_release);
+            keepAwakeAt(steadyMs());
         }
         if (got <= 0 || left == 0)
             break;
-        if (--untilAwakeCheck == 0) {
-            untilAwakeCheck = AwakeCheckPieces;
-            holdingAwake = holdingAwake || keepAwakeWhileAnswering();
-        }
         end = body = responseBuffer;
     }
     fileClose(file);
     if (sentAny)
         recordRequestBodySent(sent);
-    if (holdingAwake)
-        keepAwakeAnswerEnded();
     return 0;
 }

@@ -352,48 +352,65 @@ TEST_F(Lifecycle, AnAnswerToAPhoneThatDoesNotReadLeavesTheListenerFree)
     EXPECT_EQ(phone.receiveAll(5000).bytes, header("image/jpeg\n", static_cast<std::int64_t>(photo.size())) + photo);
 }
 
-// The engine's requests to keep the system awake, counted in place of the
-// system's call.
-static std::atomic<int> awakeCalls[3];
-static void countAwake(AwakeRequest request) { ++awakeCalls[static_cast<int>(request)]; }
-static std::vector<int> awakeCounts() { return {awakeCalls[0], awakeCalls[1], awakeCalls[2]}; }
-
-// Requests count as activity for the system's idle timer, at most once per
-// period; a long answer holds the system awake until it ends, a stop's cut
-// included; idle or stopped, nothing. The rules change only while stopped,
-// before the listener thread starts.
-TEST_F(Lifecycle, KeepsTheSystemAwakeOnlyWhileItAnswers)
+// The engine's resets of the system's idle timer, counted in place of the
+// system's call. The rules change only while no listener runs.
+static std::atomic<int> idleResets;
+static void countReset() { ++idleResets; }
+static void countResets(std::uint64_t everyMs)
 {
-    writeFile("DATA/page.html", "x");
-    writeFile("DATA/mid.bin", std::string(100 << 10, 'm'));
-    writeSparseFile("DATA/big.bin", 64 << 20);
-    keepAwakeRules = {countAwake, 0, 60000};
+    idleResets = 0;
+    keepAwakeRules = {countReset, everyMs};
+    nextIdleResetMs = 0;
+}
+
+// The first activity resets whatever the clock says, even 0; then one a
+// period, reckoned from the last reset.
+TEST(KeepAwake, ResetsAtTheFirstActivityThenOncePerPeriod)
+{
+    countResets(30000);
+    for (auto [at, count] : {std::pair{0, 1}, {29999, 1}, {30000, 2}, {60001, 3}, {90000, 3}, {90001, 4}}) {
+        keepAwakeAt(at);
+        EXPECT_EQ(idleResets, count) << "at " << at << " ms";
+    }
+    keepAwakeRules = {resetSystemIdleTimer, IdleResetEveryMs};
+}
+
+// A request and each piece of an answer, a short one too, reset the idle
+// timer, at most once a period while the bytes move; a send that waits on a
+// client that reads nothing makes none, and neither does the server idle or
+// stopped.
+TEST_F(Lifecycle, KeepsTheSystemAwakeOnlyWhileBytesMove)
+{
+    writeFile("DATA/short.bin", std::string(5 << 10, 's'));
+    writeSparseFile("DATA/big.bin", 1 << 30);
+    countResets(0);
     std::uint16_t port = start();
     sleepMs(200);
-    EXPECT_EQ(awakeCounts(), (std::vector<int>{0, 0, 0})) << "idle";
-    for (int i = 0; i < 3; ++i)
-        ask(port, "GET /page.html HTTP/1.0\r\n\r\n");
-    EXPECT_EQ(awakeCounts(), (std::vector<int>{3, 0, 0})) << "a period of 0: every request";
+    EXPECT_EQ(idleResets, 0) << "idle";
+    ask(port, "GET /short.bin HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(idleResets, 1 + 6) << "a period of 0: the request and the answer's 6 pieces";
 
+    const int periodMs = 250;
     ASSERT_EQ(stopServer(serverSettings), 1);
-    keepAwakeRules = {countAwake, 60000, 0};
+    countResets(periodMs);
     ASSERT_EQ(startServer(serverSettings), 0);
-    ask(port, "GET /page.html HTTP/1.0\r\n\r\n");
-    std::size_t midBytes = header("text/plain\n", 100 << 10).size() + (100 << 10);
-    EXPECT_EQ(ask(port, "GET /mid.bin HTTP/1.0\r\n\r\n").bytes.size(), midBytes);
-    EXPECT_EQ(awakeCounts(), (std::vector<int>{3, 1, 1})) << "within the period; a long answer held and let go";
-
-    Client stalled(port);
-    ASSERT_TRUE(stalled.send("GET /big.bin HTTP/1.0\r\n\r\n"));
-    std::uint64_t begun = nowMs();
-    while (awakeCalls[1] < 2 && millisecondsSince(begun) < 5000)
-        sleepMs(10);
+    // Paced past what the socket buffers hold: the sends wait on the reads.
+    Client paced(port);
+    ASSERT_TRUE(paced.send("GET /big.bin HTTP/1.0\r\n\r\n"));
+    for (std::uint64_t begun = nowMs(); millisecondsSince(begun) < 2000; sleepMs(10))
+        paced.receiveSome(128 << 10, 1000);
+    EXPECT_GE(idleResets, 2000 / (2 * periodMs)) << "while the bytes move";
+    EXPECT_LE(idleResets, 2000 / periodMs + 2) << "at most one a period";
+    int stalled = -1;  // the reads stop: the buffers fill, then the send waits
+    for (int waited = 0; waited < 6000 && stalled != idleResets; waited += 4 * periodMs) {
+        stalled = idleResets;
+        sleepMs(4 * periodMs);
+    }
+    EXPECT_EQ(idleResets, stalled) << "while a send waits";
     ASSERT_EQ(stopServer(serverSettings), 1);
-    while (awakeCalls[2] < 2 && millisecondsSince(begun) < 5000)
-        sleepMs(10);
-    sleepMs(200);
-    EXPECT_EQ(awakeCounts(), (std::vector<int>{3, 2, 2})) << "a stop lets go, then nothing";
-    keepAwakeRules = {askSystemAwake, ActivityEveryMs, LongAnswerMs};
+    sleepMs(periodMs);
+    EXPECT_EQ(idleResets, stalled) << "stopped";
+    keepAwakeRules = {resetSystemIdleTimer, IdleResetEveryMs};
 }
 
 #ifndef _WIN32
@@ -443,11 +460,13 @@ TEST_F(Lifecycle, AStopLeavesAFileReadThatHangsBehind)
         sleepMs(10);
     ASSERT_TRUE(exists("DATA/slow.bin")) << "the gated file system did not come up";
     const long before = openHandles();
+    countResets(0);
     std::uint16_t port = start();
     {
         Client held(port);
         ASSERT_TRUE(held.send("GET /slow.bin HTTP/1.0\r\n\r\n"));
         sleepMs(300);  // the listener is inside the read
+        EXPECT_EQ(idleResets, 1) << "the request's reset, then none while the read hangs";
         std::uint64_t stopping = nowMs();
         EXPECT_EQ(stopServer(serverSettings), 1);
         EXPECT_LT(millisecondsSince(stopping), 1500u);
@@ -457,6 +476,8 @@ TEST_F(Lifecycle, AStopLeavesAFileReadThatHangsBehind)
         writeFile(gate.string(), "");
         EXPECT_FALSE(held.receiveAll(5000).timedOut) << "the run left behind did not end";
     }
+    EXPECT_EQ(idleResets, 2) << "and the next run's request: no piece went out after the stop";
+    keepAwakeRules = {resetSystemIdleTimer, IdleResetEveryMs};
     long after = openHandles();
     for (int waited = 0; waited < 3000 && after != before; waited += 10, after = openHandles())
         sleepMs(10);

@@ -2,4 +2,4 @@
 
 // A Linux desktop decides sleep by its own session's idle time; a server that
 // must keep the machine up says so through the init system, not here.
-void askSystemAwake(AwakeRequest) {}
+void resetSystemIdleTimer() {}

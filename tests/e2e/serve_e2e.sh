@@ -308,6 +308,46 @@ if start_serve --port "$port"; then
 fi
 cd "$work" || exit 1
 
+# --- the first seconds ------------------------------------------------------------
+# Requests made from the moment the port answers, while the firewall's
+# reading is awaited, more than the engine's record keeps: each gets its
+# line, and the reading's still follows the banner. Natively ufw's switch is
+# a pipe that answers once they are made; Wine answers its firewall at once.
+mkdir -p "$work/first/etc/ufw" "$work/first/etc.work" && cd "$work/first" || exit 1
+[ -z "$wine" ] && mkfifo etc/ufw/ufw.conf && in_netns=(unshare --mount --propagation private sh -c '
+  mount -t overlay overlay -o "lowerdir=/etc,upperdir=$PWD/etc,workdir=$PWD/etc.work" /etc || exit 1
+  (for _ in $(seq 1 100); do [ -e release ] && break; sleep 0.05; done; echo ENABLED=yes > /etc/ufw/ufw.conf) &
+  exec "$@"' first)
+"${in_netns[@]}" ${wine:+wine} "$serve_path" --port "$port" > serve.out 2> serve.err &
+app_pid=$!
+asked=$(python3 -c '
+import socket, sys, time
+def ask(n):
+    with socket.create_connection((sys.argv[1], int(sys.argv[2])), timeout=10) as s:
+        s.sendall(b"GET /first-%d HTTP/1.0\r\n\r\n" % n)
+        while s.recv(4096):
+            pass
+for _ in range(3000):
+    try:
+        ask(0)
+        break
+    except ConnectionRefusedError:
+        time.sleep(0.01)
+end, asked = time.monotonic() + 1.2, 1
+while asked < 1200 and time.monotonic() < end:
+    ask(asked)
+    asked += 1
+print(asked)' "$host" "$port")
+touch release
+stop_serve
+lines=$(grep -c " GET /first-[0-9]* not found" serve.out)
+[ "$lines" = "${asked:-none}" ] && { [ -n "$wine" ] || [ "$asked" -gt 1000 ]; } && ! grep -q "not shown" serve.out &&
+  pass "the first seconds: $asked requests, as many lines" || fail "the first seconds: $lines lines for ${asked:-no} requests"
+[ -z "$wine" ] && { sed -n 3p serve.out | grep -q "^The firewall ufw is enabled" && pass "the firewall's line follows the banner" ||
+  fail "the firewall's line is not the third: $(head -4 serve.out)"; }
+in_netns=()
+cd "$work" || exit 1
+
 # --- an output that takes nothing ----------------------------------------------
 # Standard output a pipe that nobody reads: serving goes on, the lines left
 # out meanwhile are counted once the output moves again, and with the pipe
