@@ -12,18 +12,8 @@ set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-install=1
-for a in "$@"; do [ "$a" = --no-install ] && install=0; done
-if [ "$install" = 1 ]; then
-  need=""
-  command -v firefox-esr >/dev/null || need="$need firefox-esr"
-  command -v busybox >/dev/null || need="$need busybox"
-  if [ -n "$need" ]; then
-    echo "installing:$need"
-    DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=300 install -y \
-      --no-install-recommends $need >/dev/null
-  fi
-fi
+. bench/need.sh
+bench_need "$@" -- 'firefox-esr firefox-esr' 'busybox busybox'
 
 cmake --preset native >/dev/null
 cmake --build --preset native --target harborlight-serve >/dev/null

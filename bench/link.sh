@@ -15,20 +15,8 @@ set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-install=1
-for a in "$@"; do [ "$a" = --no-install ] && install=0; done
-if [ "$install" = 1 ]; then
-  need=""
-  command -v busybox >/dev/null || need="$need busybox"
-  command -v firefox-esr >/dev/null || need="$need firefox-esr"
-  command -v cc >/dev/null || need="$need gcc libc6-dev"
-  command -v nsenter >/dev/null || need="$need util-linux"
-  if [ -n "$need" ]; then
-    echo "installing:$need"
-    DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=300 install -y \
-      --no-install-recommends $need >/dev/null
-  fi
-fi
+. bench/need.sh
+bench_need "$@" -- 'busybox busybox' 'firefox-esr firefox-esr' 'cc gcc libc6-dev' 'nsenter util-linux'
 
 cmake --preset native >/dev/null
 cmake --build --preset native --target harborlight-serve >/dev/null

@@ -12,24 +12,9 @@ set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-install=1
-for a in "$@"; do [ "$a" = --no-install ] && install=0; done
-
-if [ "$install" = 1 ]; then
-  need=""
-  command -v ab >/dev/null || need="$need apache2-utils"
-  command -v curl >/dev/null || need="$need curl"
-  command -v taskset >/dev/null || need="$need util-linux"
-  command -v cc >/dev/null || need="$need gcc libc6-dev"
-  command -v nginx >/dev/null || need="$need nginx-light"
-  command -v lighttpd >/dev/null || need="$need lighttpd"
-  if [ -n "$need" ]; then
-    echo "installing:$need"
-    # Packaged services must not start on their own: they would take port 80.
-    DEBIAN_FRONTEND=noninteractive RUNLEVEL=1 apt-get -o DPkg::Lock::Timeout=300 install -y \
-      --no-install-recommends $need >/dev/null
-  fi
-fi
+. bench/need.sh
+bench_need "$@" -- 'ab apache2-utils' 'curl curl' 'taskset util-linux' 'cc gcc libc6-dev' \
+  'nginx nginx-light' 'lighttpd lighttpd'
 
 cmake --preset native >/dev/null
 cmake --build --preset native --target harborlight-serve engine_tests >/dev/null
