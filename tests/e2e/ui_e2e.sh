@@ -96,29 +96,6 @@ done
 [ -z "$explorer" ] || kill "$explorer"
 [ ! -e DATA.ran ] && pass "DATA.bat beside DATA not run" || fail "DATA.bat ran in place of the folder"
 
-# Port 80 held by a native program: the start says why in a box, and the QR
-# code dialog's note says the same while the server stays stopped.
-python3 -c 'import socket, time; s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-s.bind(("0.0.0.0", 80)); s.listen(1); time.sleep(60)' & holder_pid=$!
-sleep 0.5
-xdotool mousemove "$start_x" "$start_y" click 1
-if box=$(window_named '確認メッセージ'); then
-  window_shot "$shots/start-failed$shot_suffix.png" "$box"
-  xdotool key Return
-  window_gone "$box" && pass "start refused: the box says why, Enter closes it" || fail "the box stays open"
-else
-  fail "start refused: no box"
-fi
-wait_for_indicator yellow && pass "start refused: indicator yellow" || fail "start refused: indicator $indicator"
-file_menu q
-if dialog=$(window_named 'QRコード'); then
-  sleep 1  # its first paint
-  window_shot "$shots/qr-dialog-start-failed$shot_suffix.png" "$dialog"
-  xdotool key Escape
-  window_gone "$dialog" || fail "QR code dialog still open"
-fi
-kill "$holder_pid"; wait "$holder_pid" 2>/dev/null
-
 xdotool mousemove "$start_x" "$start_y" click 1
 if wait_for_indicator green; then pass "start button: indicator green"; else fail "start button: no green"; fi
 window_shot "$shots/main-window-running$shot_suffix.png"
