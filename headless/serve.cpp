@@ -81,37 +81,33 @@ static std::string printableName(const std::string& name)
 // Who holds the port, and what to do.
 static std::string heldPortText(int port, const PortHolder& holder)
 {
-    const int other = port == 8080 ? 8081 : 8080;
-    char text[512];
+    char who[320];
+    const char* remedy = "end that program";
     switch (holder.kind) {
     case PortHolderKind::HttpService:
-        std::snprintf(text, sizeof text,
-                      "port %d is held by Windows' HTTP service (process 4, System: IIS or a program that uses "
-                      "it): choose another port (--port %d), or stop that program", port, other);
+        std::snprintf(who, sizeof who, "Windows' HTTP service (process 4, System: IIS or a program that uses it)");
+        remedy = "stop that program";
         break;
     case PortHolderKind::Harborlight:
-        std::snprintf(text, sizeof text,
-                      "port %d is held by another Harborlight (%s, process %u), which may serve another folder: "
-                      "choose another port (--port %d), or end it", port, printableName(holder.fileName).c_str(),
-                      static_cast<unsigned>(holder.processId), other);
+        std::snprintf(who, sizeof who, "another Harborlight (%s, process %u), which may serve another folder",
+                      printableName(holder.fileName).c_str(), static_cast<unsigned>(holder.processId));
+        remedy = "end it";
         break;
     case PortHolderKind::Program:
-        std::snprintf(text, sizeof text,
-                      "port %d is held by %s (process %u): choose another port (--port %d), or end that program",
-                      port, printableName(holder.fileName).c_str(), static_cast<unsigned>(holder.processId), other);
+        std::snprintf(who, sizeof who, "%s (process %u)", printableName(holder.fileName).c_str(),
+                      static_cast<unsigned>(holder.processId));
         break;
     case PortHolderKind::Unknown:
         // One this user may not look into: its number may still find it.
         if (holder.processId)
-            std::snprintf(text, sizeof text,
-                          "port %d is held by another program (process %u): choose another port (--port %d), or "
-                          "end that program", port, static_cast<unsigned>(holder.processId), other);
+            std::snprintf(who, sizeof who, "another program (process %u)", static_cast<unsigned>(holder.processId));
         else
-            std::snprintf(text, sizeof text,
-                          "port %d is held by another program: choose another port (--port %d), or end that program",
-                          port, other);
+            std::snprintf(who, sizeof who, "another program");
         break;
     }
+    char text[512];
+    std::snprintf(text, sizeof text, "port %d is held by %s: choose another port (--port %d), or %s", port, who,
+                  otherPortThan(port), remedy);
     return text;
 }
 
@@ -130,7 +126,7 @@ static const char* stepName(StartStep step)
 static std::string startFailureText()
 {
     const StartFailure failure = lastStartFailure();
-    const int port = failure.port, other = port == 8080 ? 8081 : 8080;
+    const int port = failure.port, other = otherPortThan(port);
     char text[256];
     switch (failure.reason) {
     case NetFailure::AddressInUse:

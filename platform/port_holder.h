@@ -41,3 +41,6 @@ void readPortHolderFacts(std::uint32_t address, std::uint16_t port, PortHolderFa
 
 // Both in one: who holds the port, as far as this user can tell.
 PortHolder findPortHolder(std::uint32_t address, std::uint16_t port);
+
+// The port a refused start suggests in place of `port`.
+constexpr int otherPortThan(int port) { return port == 8080 ? 8081 : 8080; }

@@ -71,8 +71,7 @@ static std::wstring heldPortLines(const PortHolder& holder, int otherPort)
 
 StartFailureText startFailureText(const StartFailure& failure, const PortHolder& holder)
 {
-    // The port to suggest in its place.
-    const int otherPort = failure.port == 8080 ? 8081 : 8080;
+    const int otherPort = otherPortThan(failure.port);
     std::wstring lines;
     switch (failure.reason) {
     case NetFailure::AddressInUse:
